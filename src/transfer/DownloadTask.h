@@ -1,0 +1,26 @@
+#pragma once
+
+#include "FileHandle.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class TransferOwner;
+
+// Everything one transfer needs. The transfer thread works on its own copy.
+struct DownloadTask {
+    TransferOwner* owner = nullptr; // not owned
+    std::string scheme;             // as written in the URL, "" when it has none (http)
+    std::string hostName;           // host without port; user information stays in front
+    int port = 0;                   // 0: the scheme's default
+    std::string objectPath;         // path, query and fragment; at least "/"
+    FileHandle fileHandle = NoFileHandle;
+    std::int64_t knownSize = 0;    // total size known before this start; 0 when unknown
+    std::int64_t resumeOffset = 0; // bytes already in the temporary file
+    std::chrono::milliseconds connectTimeout{30000};
+    std::chrono::milliseconds stallTimeout{60000}; // no data for this long fails the transfer
+};
+
+// Fills scheme, hostName, port and objectPath from a URL as the user entered it.
+void SetTaskAddress(DownloadTask& task, const std::string& url);
