@@ -20,6 +20,7 @@ public:
 
     // Waits until the transfer thread has finished; false when the limit passed first.
     bool WaitUntilFinished(std::chrono::milliseconds limit);
+    bool IsFinished();
 
     // Drops every later report. Waits for a report in flight to return.
     void DetachOwner();
