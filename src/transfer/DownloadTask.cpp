@@ -33,9 +33,8 @@ void SetTaskAddress(DownloadTask& task, const std::string& url) {
 
     task.hostName = parts.host;
     task.port = 0;
-    const std::size_t hostStart = parts.host.rfind('@') == std::string::npos
-                                      ? 0
-                                      : parts.host.rfind('@') + 1;
+    const std::size_t hostStart =
+        parts.host.rfind('@') == std::string::npos ? 0 : parts.host.rfind('@') + 1;
     const std::size_t bracketEnd = parts.host.rfind(']');
     const std::size_t colon = parts.host.rfind(':');
     if (colon != std::string::npos && colon >= hostStart &&

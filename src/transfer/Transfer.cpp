@@ -1,0 +1,560 @@
+#include "Transfer.h"
+
+#include "ContentDisposition.h"
+#include "OutputFiles.h"
+#include "RequestToken.h"
+#include "TransferResult.h"
+#include "UrlParts.h"
+#include "VersionCheck.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr long ReadSize = 4096;
+constexpr long MaxRedirects = 10;
+constexpr char AllowedProtocols[] = "http,https";
+
+struct EasyHandleDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+void InitializeCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string UserAgent() {
+    return "Dartflux " + std::string(ProgramVersion);
+}
+
+bool EqualsIgnoringCase(const std::string& text, const char* lowerCase) {
+    std::size_t i = 0;
+    for (; i < text.size() && lowerCase[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lowerCase[i]) {
+            return false;
+        }
+    }
+    return i == text.size() && lowerCase[i] == '\0';
+}
+
+// The scheme to use, or "" when it is none we speak.
+std::string TransferScheme(const std::string& scheme) {
+    if (scheme.empty() || EqualsIgnoringCase(scheme, "http")) {
+        return "http";
+    }
+    if (EqualsIgnoringCase(scheme, "https")) {
+        return "https";
+    }
+    return "";
+}
+
+// The object as it goes on the wire: the fragment stays with the client, and bytes that may not
+// stand in a request line are percent-encoded. Existing escapes are kept as they are.
+std::string RequestTarget(const std::string& objectPath) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    static constexpr std::string_view Unsafe = "\"<>\\^`{|}";
+    std::string target;
+    for (const char c : objectPath.substr(0, objectPath.find('#'))) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || Unsafe.find(c) != std::string_view::npos) {
+            target += '%';
+            target += Hex[byte >> 4];
+            target += Hex[byte & 0x0F];
+        } else {
+            target += c;
+        }
+    }
+    return target.empty() ? "/" : target;
+}
+
+// Leading blanks, an optional sign, then digits up to the first other character; 0 without any.
+std::int64_t ParseInt64(const std::string& text) {
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+std::int64_t FileSize(FileHandle handle) {
+    struct stat status {};
+    return handle != NoFileHandle && fstat(handle, &status) == 0 ? status.st_size : 0;
+}
+
+// The last component of a name a server sent, so that "../../x" can only mean "x".
+std::string LastPathComponent(const std::string& name) {
+    const std::size_t separator = name.find_last_of("/\\");
+    return separator == std::string::npos ? name : name.substr(separator + 1);
+}
+
+std::string FileNameFromUrl(const std::string& objectPath) {
+    const std::string path = SplitUrl(objectPath).path;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Does "bytes FIRST-LAST/TOTAL" start at offset?
+bool ContentRangeStartsAt(const std::string& value, std::int64_t offset) {
+    const std::size_t unitEnd = value.find_first_of(" \t");
+    if (unitEnd == std::string::npos || !EqualsIgnoringCase(value.substr(0, unitEnd), "bytes")) {
+        return false;
+    }
+    const std::size_t first = value.find_first_not_of(" \t", unitEnd);
+    const std::size_t dash = value.find('-', first);
+    if (first == std::string::npos || dash == std::string::npos || dash == first) {
+        return false;
+    }
+    const std::string digits = value.substr(first, dash - first);
+    return digits.find_first_not_of("0123456789") == std::string::npos &&
+           ParseInt64(digits) == offset;
+}
+
+// For a 416 answer: "bytes */TOTAL" names the size the server has, when present.
+std::optional<std::int64_t> UnsatisfiedRangeTotal(const std::string& value) {
+    const std::size_t slash = value.find("*/");
+    if (slash == std::string::npos) {
+        return std::nullopt;
+    }
+    return ParseInt64(value.substr(slash + 2));
+}
+
+// Step code of a libcurl failure that came before the response's headers were taken.
+int StepOfEarlyFailure(CURLcode code, bool connected) {
+    switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return RequestStep;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+        return ConnectStep;
+    case CURLE_OPERATION_TIMEDOUT:
+        return connected ? ResponseStep : ConnectStep;
+    case CURLE_SEND_ERROR:
+        return SendStep;
+    default:
+        return ResponseStep;
+    }
+}
+
+// One transfer on the calling thread. The callbacks of libcurl land here.
+class TransferRun {
+public:
+    TransferRun(DownloadTask& task, TransferControl& control) : task_(task), control_(control) {}
+
+    int Run();
+
+private:
+    enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete };
+
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t, curl_off_t bytesReceived, curl_off_t, curl_off_t);
+
+    template <typename Call> void Report(Call call) { control_.ReportToOwner(call); }
+
+    CURLcode Configure(CURL* handle, const HeaderList& headers);
+    HeaderList RequestHeaders() const;
+    bool HandleHeaders();
+    bool Receive(const char* data, std::size_t size);
+    bool PauseRequested();
+    std::optional<std::string> Header(const char* name) const;
+    void NameFile();
+    bool AdoptName(const std::string& name);
+    void StartFileAgain();
+    int Fail(int code, std::uint32_t error);
+    int Complete();
+    bool IsConnected() const;
+
+    DownloadTask& task_;
+    TransferControl& control_;
+    CURL* handle_ = nullptr;
+    std::string target_;
+    bool resuming_ = false;
+    bool headersHandled_ = false;
+    std::int64_t received_ = 0;
+    std::int64_t total_ = 0;
+    std::string adoptedName_;
+    curl_off_t bytesSeen_ = 0;
+    std::chrono::steady_clock::time_point lastActivity_;
+    Stop stop_ = Stop::None;
+    int failureCode_ = 0;
+    std::uint32_t failureError_ = 0;
+};
+
+int TransferRun::Run() {
+    Report([](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
+
+    const std::string scheme = TransferScheme(task_.scheme);
+    if (scheme.empty()) {
+        return Fail(RequestStep, CURLE_UNSUPPORTED_PROTOCOL);
+    }
+    // Without a file the body would be dropped and the item shown as done.
+    if (task_.fileHandle == NoFileHandle) {
+        return Fail(BodyStep, EBADF);
+    }
+    // Data of unknown total size cannot be validated against the server's: start afresh.
+    if (task_.knownSize == 0 && FileSize(task_.fileHandle) > 0) {
+        StartFileAgain();
+    }
+    resuming_ = task_.knownSize != 0 && task_.resumeOffset != 0;
+
+    target_ = RequestTarget(task_.objectPath);
+    std::string url = scheme + "://" + task_.hostName;
+    if (task_.port != 0) {
+        url += ':';
+        url += std::to_string(task_.port);
+    }
+    url += target_;
+
+    // A refused resume (416 on a file that is not complete) is answered by one fresh request.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EasyHandle handle(curl_easy_init());
+        if (!handle) {
+            return Fail(NoHandleStep, CURLE_FAILED_INIT);
+        }
+        handle_ = handle.get();
+        headersHandled_ = false;
+        stop_ = Stop::None;
+        bytesSeen_ = 0;
+        lastActivity_ = std::chrono::steady_clock::now();
+        const HeaderList headers = RequestHeaders();
+        if (const CURLcode refused = Configure(handle_, headers); refused != CURLE_OK) {
+            return Fail(OptionsStep, refused);
+        }
+        if (curl_easy_setopt(handle_, CURLOPT_URL, url.c_str()) != CURLE_OK) {
+            return Fail(RequestStep, CURLE_URL_MALFORMAT);
+        }
+
+        const CURLcode code = curl_easy_perform(handle_);
+        if (stop_ == Stop::None && code == CURLE_OK && !headersHandled_) {
+            HandleHeaders(); // an empty body
+        }
+        switch (stop_) {
+        case Stop::Pause:
+            return 0;
+        case Stop::Failure:
+            return Fail(failureCode_, failureError_);
+        case Stop::AlreadyComplete:
+            return Complete();
+        case Stop::StartAgain:
+            StartFileAgain();
+            continue;
+        case Stop::None:
+            break;
+        }
+        if (code == CURLE_ABORTED_BY_CALLBACK) {
+            return 0; // paused while no data flowed
+        }
+        if (code != CURLE_OK) {
+            long status = 0;
+            curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status);
+            // The headers arrived but the body broke off before its first byte.
+            if (!headersHandled_ && status != 0 && code == CURLE_PARTIAL_FILE && !HandleHeaders() &&
+                stop_ == Stop::Failure) {
+                return Fail(failureCode_, failureError_);
+            }
+            return Fail(headersHandled_ ? BodyStep : StepOfEarlyFailure(code, IsConnected()), code);
+        }
+        // A pause that came with the last bytes still counts as a pause.
+        if (PauseRequested()) {
+            return 0;
+        }
+        return Complete();
+    }
+    return Fail(ResponseStep, 416);
+}
+
+HeaderList TransferRun::RequestHeaders() const {
+    HeaderList headers(
+        curl_slist_append(nullptr, ("Control: " + MakeRequestToken(target_)).c_str()));
+    if (resuming_) {
+        curl_slist_append(headers.get(),
+                          ("Range: bytes=" + std::to_string(task_.resumeOffset) + "-").c_str());
+    }
+    return headers;
+}
+
+CURLcode TransferRun::Configure(CURL* handle, const HeaderList& headers) {
+    const long connectMs = static_cast<long>(task_.connectTimeout.count());
+    const std::string agent = UserAgent();
+    CURLcode result = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(handle, option, value);
+        }
+    };
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_USERAGENT, agent.c_str());
+    set(CURLOPT_HTTPHEADER, headers.get());
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_PATH_AS_IS, 1L);
+    set(CURLOPT_PROTOCOLS_STR, AllowedProtocols);
+    set(CURLOPT_REDIR_PROTOCOLS_STR, AllowedProtocols);
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, MaxRedirects);
+    set(CURLOPT_BUFFERSIZE, ReadSize);
+    set(CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    set(CURLOPT_WRITEFUNCTION, &TransferRun::OnBody);
+    set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_XFERINFOFUNCTION, &TransferRun::OnProgress);
+    set(CURLOPT_XFERINFODATA, this);
+    set(CURLOPT_NOPROGRESS, 0L);
+    // Trust the certificates the user's environment names, as OpenSSL's own tools do.
+    if (const char* bundle = std::getenv("SSL_CERT_FILE"); bundle != nullptr && *bundle != '\0') {
+        set(CURLOPT_CAINFO, bundle);
+    }
+    if (const char* folder = std::getenv("SSL_CERT_DIR"); folder != nullptr && *folder != '\0') {
+        set(CURLOPT_CAPATH, folder);
+    }
+    return result;
+}
+
+std::size_t TransferRun::OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& run = *static_cast<TransferRun*>(self);
+    if (!run.headersHandled_ && !run.HandleHeaders()) {
+        return 0;
+    }
+    return run.Receive(data, size * count) ? size * count : 0;
+}
+
+int TransferRun::OnProgress(void* self, curl_off_t, curl_off_t bytesReceived, curl_off_t,
+                            curl_off_t) {
+    auto& run = *static_cast<TransferRun*>(self);
+    if (run.stop_ != Stop::None) {
+        return 1;
+    }
+    if (run.PauseRequested()) {
+        run.stop_ = Stop::Pause;
+        return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (bytesReceived != run.bytesSeen_) {
+        run.bytesSeen_ = bytesReceived;
+        run.lastActivity_ = now;
+    } else if (now - run.lastActivity_ > run.task_.stallTimeout) {
+        run.stop_ = Stop::Failure;
+        run.failureCode_ = run.headersHandled_ ? BodyStep
+                           : run.IsConnected() ? ResponseStep
+                                               : ConnectStep;
+        run.failureError_ = CURLE_OPERATION_TIMEDOUT;
+        return 1;
+    }
+    return 0;
+}
+
+bool TransferRun::PauseRequested() {
+    if (control_.IsAbortRequested()) {
+        return true;
+    }
+    bool paused = true; // an owner that has gone wants nothing more
+    Report([&](TransferOwner& owner) { paused = owner.IsPauseRequested(); });
+    return paused;
+}
+
+std::optional<std::string> TransferRun::Header(const char* name) const {
+    curl_header* header = nullptr;
+    if (curl_easy_header(handle_, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
+        return std::nullopt;
+    }
+    return std::string(header->value);
+}
+
+bool TransferRun::IsConnected() const {
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(handle_, CURLINFO_CONNECT_TIME_T, &connectTime);
+    if (connectTime == 0) {
+        return false;
+    }
+    const char* scheme = nullptr;
+    curl_easy_getinfo(handle_, CURLINFO_SCHEME, &scheme);
+    if (scheme != nullptr && EqualsIgnoringCase(scheme, "https")) {
+        curl_off_t handshakeTime = 0;
+        curl_easy_getinfo(handle_, CURLINFO_APPCONNECT_TIME_T, &handshakeTime);
+        return handshakeTime != 0;
+    }
+    return true;
+}
+
+// Runs once, on the final response's headers. False stops the transfer with stop_ set.
+bool TransferRun::HandleHeaders() {
+    headersHandled_ = true;
+    long status = 0;
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status);
+
+    if (status == 416 && resuming_) {
+        const std::optional<std::string> range = Header("Content-Range");
+        const std::optional<std::int64_t> serverTotal =
+            range ? UnsatisfiedRangeTotal(*range) : std::nullopt;
+        const bool complete = FileSize(task_.fileHandle) == task_.knownSize &&
+                              (!serverTotal || *serverTotal == task_.knownSize);
+        if (complete) {
+            NameFile();
+        }
+        stop_ = complete ? Stop::AlreadyComplete : Stop::StartAgain;
+        return false;
+    }
+    if (status < 200 || status > 299) {
+        stop_ = Stop::Failure;
+        failureCode_ = ResponseStep;
+        failureError_ = static_cast<std::uint32_t>(status);
+        return false;
+    }
+
+    NameFile();
+    if (const std::optional<std::string> version = Header(VersionHeaderName.data())) {
+        CheckServerVersion(*version);
+        // The user's time to answer is no stall of the server.
+        lastActivity_ = std::chrono::steady_clock::now();
+    }
+
+    const std::optional<std::string> range = Header("Content-Range");
+    if (resuming_ && status == 206 && range && ContentRangeStartsAt(*range, task_.resumeOffset)) {
+        received_ = task_.resumeOffset;
+    } else {
+        if (resuming_) {
+            StartFileAgain();
+        }
+        received_ = 0;
+        Report([](TransferOwner& owner) { owner.SetProgress(0); });
+    }
+
+    total_ = 0;
+    if (const std::optional<std::string> length = Header("Content-Length")) {
+        total_ = ParseInt64(*length) + (resuming_ ? task_.resumeOffset : 0);
+        Report([this](TransferOwner& owner) { owner.SetTotalSize(total_); });
+    }
+    return true;
+}
+
+void TransferRun::NameFile() {
+    if (const std::optional<std::string> header = Header("Content-Disposition")) {
+        if (const std::optional<std::string> name = FileNameFromContentDisposition(*header)) {
+            if (AdoptName(LastPathComponent(*name))) {
+                return;
+            }
+        }
+    }
+    const std::string name = FileNameFromUrl(task_.objectPath);
+    if (!name.empty()) {
+        AdoptName(name);
+    }
+}
+
+bool TransferRun::AdoptName(const std::string& name) {
+    if (!SetOutputFileName(task_.fileHandle, name)) {
+        return false;
+    }
+    adoptedName_ = name;
+    Report([&name](TransferOwner& owner) { owner.SetFileName(name); });
+    return true;
+}
+
+void TransferRun::StartFileAgain() {
+    const FileHandle oldHandle = task_.fileHandle;
+    task_.fileHandle = RecreateOutputFile(oldHandle);
+    task_.resumeOffset = 0;
+    resuming_ = false;
+    Report([&](TransferOwner& owner) { owner.SetFileHandle(oldHandle, task_.fileHandle); });
+    Report([](TransferOwner& owner) { owner.SetProgress(0); });
+}
+
+bool TransferRun::Receive(const char* data, std::size_t size) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t result = write(task_.fileHandle, data + written, size - written);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            stop_ = Stop::Failure;
+            failureCode_ = BodyStep;
+            failureError_ = static_cast<std::uint32_t>(result < 0 ? errno : ENOSPC);
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    received_ += static_cast<std::int64_t>(size);
+    if (total_ != 0) {
+        double percent = static_cast<double>(received_) * 100.0 / static_cast<double>(total_);
+        if (std::isnan(percent) || percent < 0) {
+            percent = 0;
+        }
+        const int whole = static_cast<int>(std::min(percent, 100.0));
+        Report([whole](TransferOwner& owner) { owner.SetProgress(whole); });
+    }
+    if (PauseRequested()) {
+        stop_ = Stop::Pause;
+        return false;
+    }
+    return true;
+}
+
+int TransferRun::Fail(int code, std::uint32_t error) {
+    Report([&](TransferOwner& owner) { owner.SetTransferResult(code, error); });
+    return -1;
+}
+
+int TransferRun::Complete() {
+    const std::string usedName = CompleteOutputFile(task_.fileHandle);
+    task_.fileHandle = NoFileHandle;
+    Report([](TransferOwner& owner) {
+        owner.SetTransferResult(CompletedStep, 0);
+        owner.SetProgress(100);
+    });
+    if (!usedName.empty() && usedName != adoptedName_) {
+        Report([&usedName](TransferOwner& owner) { owner.SetFileName(usedName); });
+    }
+    return 0;
+}
+
+} // namespace
+
+std::shared_ptr<TransferControl> StartTransfer(const DownloadTask& task) {
+    InitializeCurlOnce();
+    auto control = std::make_shared<TransferControl>(task.owner);
+    try {
+        std::thread(TransferThreadMain, task, control).detach();
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return control;
+}
+
+void TransferThreadMain(DownloadTask task, std::shared_ptr<TransferControl> control) {
+    RunTransfer(task, *control);
+    control->ReportToOwner([](TransferOwner& owner) { owner.OnTransferFinished(); });
+    control->MarkFinished();
+}
+
+int RunTransfer(DownloadTask& task, TransferControl& control) {
+    InitializeCurlOnce();
+    return TransferRun(task, control).Run();
+}

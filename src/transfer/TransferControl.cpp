@@ -2,9 +2,13 @@
 
 TransferControl::TransferControl(TransferOwner* owner) : owner_(owner) {}
 
-void TransferControl::RequestAbort() { abortRequested_.store(true); }
+void TransferControl::RequestAbort() {
+    abortRequested_.store(true);
+}
 
-bool TransferControl::IsAbortRequested() const { return abortRequested_.load(); }
+bool TransferControl::IsAbortRequested() const {
+    return abortRequested_.load();
+}
 
 bool TransferControl::WaitUntilFinished(std::chrono::milliseconds limit) {
     std::unique_lock lock(finishedMutex_);

@@ -7,7 +7,8 @@
 //   2 NoHandleStep       the easy handle could not be made     CURLcode (CURLE_FAILED_INIT)
 //   3 OptionsStep        libcurl refused an option               CURLcode
 //   4 ConnectStep        resolve, connect, TLS, connect timeout  CURLcode
-//   5 RequestStep        malformed URL or unsupported scheme     CURLcode (CURLE_UNSUPPORTED_PROTOCOL
+//   5 RequestStep        malformed URL or unsupported scheme     CURLcode
+//   (CURLE_UNSUPPORTED_PROTOCOL
 //                                                                 for a scheme refused up front)
 //   6 SendStep           sending the request failed              CURLcode
 //   8 ResponseStep       no or broken response headers           CURLcode

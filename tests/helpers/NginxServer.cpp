@@ -63,7 +63,9 @@ NginxServer::NginxServer(const std::string& root, const std::string& locationCon
     throw std::runtime_error("nginx did not start; see its error.log");
 }
 
-NginxServer::~NginxServer() { StopProcess(); }
+NginxServer::~NginxServer() {
+    StopProcess();
+}
 
 std::string NginxServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
@@ -95,8 +97,8 @@ bool NginxServer::TryStart(const std::string& root, const std::string& locationC
     const std::string nginx = FindNginx();
     pid_ = fork();
     if (pid_ == 0) {
-        execl(nginx.c_str(), nginx.c_str(), "-p", prefix.c_str(), "-c", configPath.c_str(),
-              "-e", (prefix + "/error.log").c_str(), static_cast<char*>(nullptr));
+        execl(nginx.c_str(), nginx.c_str(), "-p", prefix.c_str(), "-c", configPath.c_str(), "-e",
+              (prefix + "/error.log").c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     if (pid_ < 0) {

@@ -28,7 +28,9 @@ void TestHttpServer::Listen() {
     }
 }
 
-TestHttpServer::~TestHttpServer() { Stop(); }
+TestHttpServer::~TestHttpServer() {
+    Stop();
+}
 
 std::string TestHttpServer::Url(const std::string& path) const {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;

@@ -1,0 +1,650 @@
+#include "Transfer.h"
+#include "NginxServer.h"
+#include "OutputFiles.h"
+#include "RecordingOwner.h"
+#include "RequestToken.h"
+#include "TestHttpServer.h"
+#include "VersionCheck.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <functional>
+#include <optional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string MakeBody(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        body[i] = static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    }
+    return body;
+}
+
+// Serves exactly the given status, headers and body, whatever the request's Range says.
+void Respond(httplib::Response& response, int status, const httplib::Headers& headers,
+             const std::string& body) {
+    response.status = status;
+    for (const auto& [name, value] : headers) {
+        response.set_header(name, value);
+    }
+    response.set_chunked_content_provider("application/octet-stream",
+                                          [body](std::size_t, httplib::DataSink& sink) {
+                                              if (!body.empty()) {
+                                                  sink.write(body.data(), body.size());
+                                              }
+                                              sink.done();
+                                              return true;
+                                          });
+}
+
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+int DifferingPositions(const std::string& left, const std::string& right) {
+    int count = 0;
+    for (std::size_t i = 0; i < std::min(left.size(), right.size()); ++i) {
+        count += left[i] != right[i] ? 1 : 0;
+    }
+    return count;
+}
+
+int ClosedLoopbackPort() {
+    int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(socketFd);
+    return ntohs(address.sin_port);
+}
+
+std::string Sha256(const std::string& data) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    // Starts a transfer of url into a temporary file that already holds existing.
+    void Start(const std::string& url, const std::string& existing = "",
+               std::int64_t knownSize = 0) {
+        tempPath.clear();
+        handle = OpenOutputFile(Folder(), tempPath);
+        ASSERT_NE(handle, NoFileHandle);
+        ASSERT_EQ(write(handle, existing.data(), existing.size()),
+                  static_cast<ssize_t>(existing.size()));
+        task.owner = &owner;
+        SetTaskAddress(task, url);
+        task.fileHandle = handle;
+        task.knownSize = knownSize;
+        task.resumeOffset = static_cast<std::int64_t>(existing.size());
+        control = StartTransfer(task);
+        ASSERT_NE(control, nullptr);
+    }
+
+    void Finish() {
+        ASSERT_TRUE(owner.WaitUntilFinished()) << "the transfer never finished";
+        ASSERT_TRUE(control->WaitUntilFinished(5s));
+    }
+
+    std::string Folder() const { return folder.path().toStdString(); }
+    std::string PathOf(const std::string& name) const { return Folder() + "/" + name; }
+
+    static std::string ReadFile(const std::string& path) {
+        QFile file(QString::fromStdString(path));
+        if (!file.open(QIODevice::ReadOnly)) {
+            return "<missing>";
+        }
+        return file.readAll().toStdString();
+    }
+
+    QStringList FolderEntries() const {
+        return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    QTemporaryDir folder;
+    TestHttpServer server;
+    RecordingOwner owner;
+    DownloadTask task;
+    std::string tempPath;
+    FileHandle handle = NoFileHandle;
+    std::shared_ptr<TransferControl> control;
+};
+
+TEST_F(TransferTest, SendsTokenAgentAndNothingElseAndEncodesTheTarget) {
+    const std::string body = MakeBody(3000);
+    httplib::Headers seen;
+    std::string target;
+    server.server().Get(R"(/dir/.*)",
+                        [&](const httplib::Request& request, httplib::Response& response) {
+                            seen = request.headers;
+                            target = request.target;
+                            response.set_content(body, "application/octet-stream");
+                        });
+
+    Start(server.Url("/dir/my file.bin?x=1#part"));
+    Finish();
+
+    EXPECT_EQ(target, "/dir/my%20file.bin?x=1");
+    std::vector<std::string> names;
+    for (const auto& [name, value] : seen) {
+        if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" &&
+            name != "LOCAL_PORT") {
+            names.push_back(name);
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Accept", "Control", "Host", "User-Agent"}));
+    EXPECT_EQ(seen.find("User-Agent")->second, "Dartflux v.0.2");
+    const std::string token = seen.find("Control")->second;
+    ASSERT_EQ(token.size(), 32u);
+    EXPECT_EQ(token.find_first_not_of(HexAlphabet), std::string::npos);
+    EXPECT_EQ(DifferingPositions(token, Md5Hex(target.data(), target.size())), 10);
+
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_EQ(owner.names, std::vector<std::string>{"my file.bin"});
+    EXPECT_EQ(owner.totals, std::vector<std::int64_t>{3000});
+    EXPECT_EQ(owner.progress.front(), 0);
+    EXPECT_EQ(owner.progress.back(), 100);
+    EXPECT_TRUE(std::is_sorted(owner.progress.begin(), owner.progress.end()));
+    EXPECT_EQ(ReadFile(PathOf("my file.bin")), body);
+    EXPECT_EQ(FolderEntries(), QStringList{"my file.bin"});
+}
+
+TEST_F(TransferTest, ResumeAppendsWhenTheServerAnswersFromTheOffset) {
+    const std::string body = MakeBody(1000);
+    std::string rangeAsked;
+    server.server().Get("/files/r.bin", [&](const httplib::Request& request,
+                                            httplib::Response& response) {
+        rangeAsked = request.get_header_value("Range");
+        Respond(response, 206, {{"Content-Range", "bytes 400-999/1000"}, {"Content-Length", "600"}},
+                body.substr(400));
+    });
+
+    Start(server.Url("/files/r.bin"), body.substr(0, 400), 1000);
+    Finish();
+
+    EXPECT_EQ(rangeAsked, "bytes=400-");
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_TRUE(owner.handleChanges.empty());
+    EXPECT_EQ(owner.totals, std::vector<std::int64_t>{1000});
+    ASSERT_FALSE(owner.progress.empty());
+    EXPECT_GE(owner.progress.front(), 40);
+    EXPECT_EQ(owner.progress.back(), 100);
+    EXPECT_EQ(ReadFile(PathOf("r.bin")), body);
+}
+
+TEST_F(TransferTest, ResumeRefusedStartsTheFileAgain) {
+    const std::string body = MakeBody(1000);
+    struct Case {
+        int status;
+        std::string contentRange;
+    };
+    for (const Case& answer : {Case{200, ""}, Case{206, "bytes 0-999/1000"}}) {
+        SCOPED_TRACE(answer.status);
+        const std::string name = "again" + std::to_string(answer.status) + ".bin";
+        server.server().Get("/" + name,
+                            [answer, body](const httplib::Request&, httplib::Response& response) {
+                                httplib::Headers headers{{"Content-Length", "1000"}};
+                                if (!answer.contentRange.empty()) {
+                                    headers.emplace("Content-Range", answer.contentRange);
+                                }
+                                Respond(response, answer.status, headers, body);
+                            });
+        RecordingOwner fresh;
+        std::string path;
+        task.owner = &fresh;
+        SetTaskAddress(task, server.Url("/" + name));
+        task.fileHandle = OpenOutputFile(Folder(), path);
+        const FileHandle old = task.fileHandle;
+        ASSERT_EQ(write(old, "stale bytes", 11), 11);
+        task.knownSize = 1000;
+        task.resumeOffset = 11;
+        control = StartTransfer(task);
+        ASSERT_TRUE(fresh.WaitUntilFinished());
+
+        EXPECT_EQ(fresh.LastResult().code, 0);
+        ASSERT_EQ(fresh.handleChanges.size(), 1u);
+        EXPECT_EQ(fresh.handleChanges[0].first, old);
+        EXPECT_EQ(fresh.totals, std::vector<std::int64_t>{1000});
+        EXPECT_EQ(fresh.progress.front(), 0);
+        EXPECT_EQ(ReadFile(PathOf(name)), body);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+    }
+}
+
+TEST_F(TransferTest, RangeNotSatisfiableCompletesOnlyAFileOfTheKnownSize) {
+    const std::string body = MakeBody(1000);
+    int requests = 0;
+    server.server().Get("/whole.bin",
+                        [&](const httplib::Request& request, httplib::Response& response) {
+                            ++requests;
+                            if (request.has_header("Range")) {
+                                Respond(response, 416, {{"Content-Range", "bytes */1000"}}, "");
+                            } else {
+                                Respond(response, 200, {{"Content-Length", "1000"}}, body);
+                            }
+                        });
+
+    // Everything is there already: the 416 completes it.
+    Start(server.Url("/whole.bin"), body, 1000);
+    Finish();
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_EQ(owner.progress.back(), 100);
+    EXPECT_EQ(ReadFile(PathOf("whole.bin")), body);
+
+    // More than the known size: the 416 is not believed, and one fresh request follows.
+    RecordingOwner second;
+    QFile::remove(QString::fromStdString(PathOf("whole.bin")));
+    requests = 0;
+    std::string path;
+    task.owner = &second;
+    task.fileHandle = OpenOutputFile(Folder(), path);
+    const std::string longer = body + "junk";
+    ASSERT_EQ(write(task.fileHandle, longer.data(), longer.size()), 1004);
+    task.resumeOffset = 1004;
+    control = StartTransfer(task);
+    ASSERT_TRUE(second.WaitUntilFinished());
+    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(second.handleChanges.size(), 1u);
+    EXPECT_EQ(second.LastResult().code, 0);
+    EXPECT_EQ(ReadFile(PathOf("whole.bin")), body);
+}
+
+TEST_F(TransferTest, ContentDispositionNamesTheFileSafely) {
+    struct Case {
+        std::string header;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"attachment; filename=report.pdf; size=10", "report.pdf"},
+        {"attachment; filename=\"my; odd name .pdf\"", "my; odd name .pdf"},
+        {"attachment; filename = 'x.txt'", "x.txt"},
+        {"attachment; filename=\"unclosed.txt", "get.php"},
+        {"attachment; FILENAME=upper.txt", "get.php"},
+        {"attachment; filename*=UTF-8''%C3%A9t%C3%A9%20%E2%82%AC.txt",
+         "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt"},
+        {"attachment; filename=\"plain.txt\"; filename*=UTF-8''better.txt", "better.txt"},
+        {"attachment; filename*=KOI8-R''x.txt; filename=fallback.txt", "fallback.txt"},
+        {"attachment; filename=\"\"", "get.php"},
+        {"attachment; filename=\"../../x\"", "x"},
+        {"attachment; filename=a/b", "b"},
+        {"attachment; filename=..", "get.php"},
+        {"attachment; filename=\"line\nbreak\"", "get.php"},
+    };
+    const std::string body = MakeBody(100);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].header);
+        QTemporaryDir caseFolder;
+        RecordingOwner caseOwner;
+        server.server().Get("/c" + std::to_string(i) + "/get.php",
+                            [&, i](const httplib::Request&, httplib::Response& response) {
+                                response.set_header("Content-Disposition", cases[i].header);
+                                response.set_content(body, "application/octet-stream");
+                            });
+        std::string path;
+        DownloadTask caseTask;
+        caseTask.owner = &caseOwner;
+        SetTaskAddress(caseTask, server.Url("/c" + std::to_string(i) + "/get.php?id=5"));
+        caseTask.fileHandle = OpenOutputFile(caseFolder.path().toStdString(), path);
+        ASSERT_NE(StartTransfer(caseTask), nullptr);
+        ASSERT_TRUE(caseOwner.WaitUntilFinished());
+        EXPECT_EQ(caseOwner.LastResult().code, 0);
+        EXPECT_EQ(caseOwner.names, std::vector<std::string>{cases[i].expected});
+        EXPECT_EQ(QDir(caseFolder.path()).entryList(QDir::Files),
+                  QStringList{QString::fromLocal8Bit(cases[i].expected.c_str())});
+    }
+}
+
+TEST_F(TransferTest, NamelessUrlKeepsTheTemporaryNameAndTakenNamesAreNumbered) {
+    const std::string body = MakeBody(500);
+    server.server().Get("/dir/", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body, "application/octet-stream");
+    });
+    server.server().Get("/report.pdf", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(body, "application/pdf");
+    });
+
+    Start(server.Url("/dir/"));
+    Finish();
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_TRUE(owner.names.empty());
+    EXPECT_EQ(ReadFile(tempPath), body);
+
+    {
+        QFile taken(QString::fromStdString(PathOf("report.pdf")));
+        ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+        taken.write("mine");
+    }
+    RecordingOwner second;
+    task.owner = &second;
+    SetTaskAddress(task, server.Url("/report.pdf"));
+    std::string path;
+    task.fileHandle = OpenOutputFile(Folder(), path);
+    control = StartTransfer(task);
+    ASSERT_TRUE(second.WaitUntilFinished());
+    EXPECT_EQ(second.names, (std::vector<std::string>{"report.pdf", "report (1).pdf"}));
+    EXPECT_EQ(ReadFile(PathOf("report.pdf")), "mine");
+    EXPECT_EQ(ReadFile(PathOf("report (1).pdf")), body);
+}
+
+TEST_F(TransferTest, ProgressStaysWithinZeroAndHundred) {
+    const std::string body = MakeBody(200000);
+    server.server().Get("/unknown.bin", [&](const httplib::Request&, httplib::Response& response) {
+        Respond(response, 200, {}, body);
+    });
+    server.server().Get("/understated.bin",
+                        [&](const httplib::Request&, httplib::Response& response) {
+                            Respond(response, 200, {{"Content-Length", "1000"}}, body);
+                        });
+
+    Start(server.Url("/unknown.bin"));
+    Finish();
+    EXPECT_EQ(owner.progress, (std::vector<int>{0, 100}));
+    EXPECT_TRUE(owner.totals.empty());
+
+    RecordingOwner second;
+    task.owner = &second;
+    SetTaskAddress(task, server.Url("/understated.bin"));
+    std::string path;
+    task.fileHandle = OpenOutputFile(Folder(), path);
+    control = StartTransfer(task);
+    ASSERT_TRUE(second.WaitUntilFinished());
+    EXPECT_EQ(second.LastResult().code, 0);
+    EXPECT_EQ(*std::max_element(second.progress.begin(), second.progress.end()), 100);
+    EXPECT_EQ(ReadFile(PathOf("understated.bin")), body);
+}
+
+TEST_F(TransferTest, ErrorStatusWritesNothingAndKeepsThePartialFile) {
+    for (const int status : {404, 500}) {
+        SCOPED_TRACE(status);
+        RecordingOwner statusOwner;
+        const std::string path = "/missing" + std::to_string(status) + ".bin";
+        server.server().Get(path, [status](const httplib::Request&, httplib::Response& response) {
+            response.status = status;
+            response.set_content("<html>no such file</html>", "text/html");
+        });
+        std::string temporary;
+        task.owner = &statusOwner;
+        SetTaskAddress(task, server.Url(path));
+        task.fileHandle = OpenOutputFile(Folder(), temporary);
+        ASSERT_EQ(write(task.fileHandle, "partial", 7), 7);
+        task.knownSize = 1000;
+        task.resumeOffset = 7;
+        control = StartTransfer(task);
+        ASSERT_TRUE(statusOwner.WaitUntilFinished());
+
+        EXPECT_EQ(statusOwner.LastResult().code, 8);
+        EXPECT_EQ(statusOwner.LastResult().systemError, static_cast<std::uint32_t>(status));
+        EXPECT_TRUE(statusOwner.names.empty());
+        EXPECT_TRUE(statusOwner.handleChanges.empty());
+        EXPECT_EQ(ReadFile(temporary), "partial");
+    }
+}
+
+TEST_F(TransferTest, RedirectsAreFollowedToTheNamingResponse) {
+    const std::string body = MakeBody(700);
+    server.server().Get("/first", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(server.Url("/second"));
+    });
+    server.server().Get("/second", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/final");
+    });
+    server.server().Get("/final", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Disposition", "attachment; filename=\"named.bin\"");
+        response.set_content(body, "application/octet-stream");
+    });
+
+    Start(server.Url("/first"));
+    Finish();
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_EQ(owner.names, std::vector<std::string>{"named.bin"});
+    EXPECT_EQ(ReadFile(PathOf("named.bin")), body);
+}
+
+TEST_F(TransferTest, DroppedConnectionFailsAndKeepsWhatArrived) {
+    const std::string body = MakeBody(100000);
+    server.server().Get("/drop.bin", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(
+            body.size(), "application/octet-stream",
+            [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset >= body.size() / 2) {
+                    return false;
+                }
+                sink.write(body.data(), body.size() / 2);
+                return true;
+            });
+    });
+
+    Start(server.Url("/drop.bin"));
+    Finish();
+    EXPECT_EQ(owner.LastResult().code, 9);
+    EXPECT_EQ(owner.LastResult().systemError, static_cast<std::uint32_t>(CURLE_PARTIAL_FILE));
+    EXPECT_EQ(ReadFile(tempPath), body.substr(0, body.size() / 2));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf("drop.bin"))));
+}
+
+// A server that sends a little and then nothing until released.
+class StallingTransferTest : public TransferTest {
+protected:
+    void SetUp() override {
+        server.server().Get(
+            "/stall.bin", [this](const httplib::Request&, httplib::Response& response) {
+                response.set_content_provider(
+                    100000, "application/octet-stream",
+                    [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                        if (offset == 0) {
+                            sink.write(std::string(100, 'x').data(), 100);
+                            return true;
+                        }
+                        std::unique_lock lock(mutex);
+                        releasedChanged.wait_for(lock, 20s, [this] { return released; });
+                        return false;
+                    });
+            });
+    }
+    void TearDown() override {
+        {
+            std::lock_guard lock(mutex);
+            released = true;
+        }
+        releasedChanged.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable releasedChanged;
+    bool released = false;
+};
+
+TEST_F(StallingTransferTest, PauseIsHonouredWhileNoDataFlows) {
+    Start(server.Url("/stall.bin"));
+    ASSERT_TRUE(WaitFor([&] { return owner.progressReports.load() > 0; }));
+    owner.pauseRequested = true;
+    Finish();
+    // Paused: no failure recorded, the file stays open under its temporary name.
+    EXPECT_EQ(owner.results.size(), 1u);
+    EXPECT_EQ(owner.LastResult().code, 0);
+    EXPECT_TRUE(FindOutputFile(handle).has_value());
+    EXPECT_EQ(ReadFile(tempPath), std::string(100, 'x'));
+    EXPECT_NE(owner.progress.back(), 100);
+}
+
+TEST_F(StallingTransferTest, StalledTransferFailsAfterTheLimit) {
+    task.stallTimeout = 1s;
+    Start(server.Url("/stall.bin"));
+    Finish();
+    EXPECT_EQ(owner.LastResult().code, 9);
+    EXPECT_EQ(owner.LastResult().systemError, static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_EQ(ReadFile(tempPath), std::string(100, 'x'));
+}
+
+TEST_F(TransferTest, FailuresBeforeTheResponseNameTheirStep) {
+    struct Case {
+        std::string url;
+        bool withFile;
+        int code;
+        std::uint32_t error;
+    };
+    int requests = 0;
+    server.server().Get("/y", [&](const httplib::Request&, httplib::Response& response) {
+        ++requests;
+        response.set_content("y", "text/plain");
+    });
+    const std::string hostAndPort = "127.0.0.1:" + std::to_string(server.port());
+    const std::vector<Case> cases = {
+        {"http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x", true, 4,
+         CURLE_COULDNT_CONNECT},
+        {"ftp://" + hostAndPort + "/y", true, 5, CURLE_UNSUPPORTED_PROTOCOL},
+        {"gopher://" + hostAndPort + "/y", true, 5, CURLE_UNSUPPORTED_PROTOCOL},
+        {"http://" + hostAndPort + "/y", false, 9, EBADF},
+    };
+    for (const Case& failing : cases) {
+        SCOPED_TRACE(failing.url);
+        RecordingOwner caseOwner;
+        DownloadTask caseTask;
+        caseTask.owner = &caseOwner;
+        SetTaskAddress(caseTask, failing.url);
+        std::string path;
+        if (failing.withFile) {
+            caseTask.fileHandle = OpenOutputFile(Folder(), path);
+        }
+        ASSERT_NE(StartTransfer(caseTask), nullptr);
+        ASSERT_TRUE(caseOwner.WaitUntilFinished());
+        EXPECT_EQ(caseOwner.LastResult().code, failing.code);
+        EXPECT_EQ(caseOwner.LastResult().systemError, failing.error);
+    }
+    EXPECT_EQ(requests, 0);
+}
+
+TEST_F(TransferTest, AnotherServerVersionWaitsForTheAnswer) {
+    struct Case {
+        std::optional<std::string> header;
+        bool asks;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    int asked = 0;
+    bool answered = false;
+    SetNewVersionHook([&] {
+        std::unique_lock lock(mutex);
+        ++asked;
+        changed.notify_all();
+        changed.wait_for(lock, 20s, [&] { return answered; });
+    });
+    const std::vector<Case> cases = {
+        {std::nullopt, false}, {"v.0.2", false}, {"v.0.3", true}, {"", true}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string path = "/version" + std::to_string(i);
+        server.server().Get(
+            path, [header = cases[i].header](const httplib::Request&, httplib::Response& response) {
+                if (header) {
+                    response.set_header("ActualDFXVersion", *header);
+                }
+                response.set_content("data", "text/plain");
+            });
+        RecordingOwner caseOwner;
+        DownloadTask caseTask;
+        caseTask.owner = &caseOwner;
+        SetTaskAddress(caseTask, server.Url(path));
+        std::string temporary;
+        caseTask.fileHandle = OpenOutputFile(Folder(), temporary);
+        {
+            std::lock_guard lock(mutex);
+            asked = 0;
+            answered = false;
+        }
+        ASSERT_NE(StartTransfer(caseTask), nullptr);
+        if (cases[i].asks) {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, 20s, [&] { return asked == 1; }));
+            EXPECT_FALSE(caseOwner.IsFinished());
+            answered = true;
+            changed.notify_all();
+        }
+        ASSERT_TRUE(caseOwner.WaitUntilFinished());
+        EXPECT_EQ(asked, cases[i].asks ? 1 : 0);
+        EXPECT_EQ(caseOwner.LastResult().code, 0);
+    }
+    SetNewVersionHook({});
+}
+
+TEST(NginxTransferTest, PausedHalfwayAndResumedWithRange) {
+    QTemporaryDir root;
+    QTemporaryDir downloads;
+    std::string data(50 * 1000 * 1000, '\0');
+    QRandomGenerator generator(42);
+    generator.fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / sizeof(quint32));
+    {
+        QFile source(root.filePath("big.bin"));
+        ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+        ASSERT_EQ(source.write(data.data(), static_cast<qint64>(data.size())),
+                  static_cast<qint64>(data.size()));
+    }
+    NginxServer nginx(root.path().toStdString(), "limit_rate 25m;");
+
+    RecordingOwner first;
+    first.onProgress = [&first](int percent) {
+        if (percent >= 50) {
+            first.pauseRequested = true;
+        }
+    };
+    DownloadTask task;
+    task.owner = &first;
+    SetTaskAddress(task, nginx.Url("/big.bin"));
+    std::string tempPath;
+    task.fileHandle = OpenOutputFile(downloads.path().toStdString(), tempPath);
+    ASSERT_NE(StartTransfer(task), nullptr);
+    ASSERT_TRUE(first.WaitUntilFinished(60s));
+    EXPECT_EQ(first.LastResult().code, 0);
+    ASSERT_EQ(first.totals, std::vector<std::int64_t>{static_cast<std::int64_t>(data.size())});
+    const qint64 partial = QFileInfo(QString::fromStdString(tempPath)).size();
+    EXPECT_GT(partial, static_cast<qint64>(data.size() / 2) - 5000000);
+    EXPECT_LT(partial, static_cast<qint64>(data.size()));
+
+    RecordingOwner second;
+    task.owner = &second;
+    task.knownSize = first.totals.front();
+    task.resumeOffset = partial;
+    ASSERT_NE(StartTransfer(task), nullptr);
+    ASSERT_TRUE(second.WaitUntilFinished(60s));
+    EXPECT_EQ(second.LastResult().code, 0);
+    EXPECT_TRUE(second.handleChanges.empty());
+    EXPECT_GE(second.progress.front(), 49);
+    QFile result(downloads.filePath("big.bin"));
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Sha256(result.readAll().toStdString()), Sha256(data));
+}
+
+} // namespace
