@@ -11,11 +11,14 @@ inline constexpr std::string_view ProgramVersion = "v.0.2";
 // installs it; it may block until the user has answered.
 using NewVersionHook = std::function<void()>;
 
-// Installs the hook (an empty function removes it). Safe to call while transfers run.
+// Installs the hook (an empty function removes it). Safe to call from any thread while transfers
+// run, also from inside the hook; a hook already running finishes with the old function.
 void SetNewVersionHook(NewVersionHook hook);
 
-// Compares the server's value with ProgramVersion byte for byte and notifies on any difference.
+// Compares the server's value with ProgramVersion byte for byte (case-sensitive, no trimming,
+// no numeric reading) and calls NotifyNewVersion once on any difference.
 void CheckServerVersion(const std::string& serverVersion);
 
-// Runs the installed hook; does nothing when none is installed.
+// Runs the installed hook on the calling thread (taken under a lock, called outside it); does
+// nothing when none is installed.
 void NotifyNewVersion();
