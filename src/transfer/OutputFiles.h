@@ -2,41 +2,105 @@
 
 #include "FileHandle.h"
 
+#include <cstddef>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // One open temporary file of a download.
 struct OutputFileRecord {
     std::string folder;    // the target folder, as the caller gave it
-    std::string finalPath; // folder + separator + name; empty until a name is set
+    std::string finalPath; // folder + one separator + name; empty until a name is set
     std::string tempPath;  // the temporary file inside folder
-    FileHandle handle = NoFileHandle;
+    FileHandle handle = NoFileHandle; // the key; NoFileHandle when the open failed
 };
 
 // The process-wide table of open temporary files, keyed by handle and shared by the user
-// interface thread and the transfer thread under one lock.
-class OutputFileTable;
+// interface thread and the transfer thread under one lock. Lookups take the first record whose
+// handle is equal. The operations below are the way to use it; every one of them holds the
+// table's mutex from its first lookup to its last change, file calls included, so a handle
+// closed by one operation cannot be reused by another one's open before its record is gone.
+class OutputFileTable {
+public:
+    // The one instance (never destroyed, so a late transfer thread never meets a freed table).
+    static OutputFileTable& Instance();
 
-// Opens the item's temporary file for appending (recreating it when gone), or, when tempPath
-// is empty, creates a new uniquely named empty file in folder and stores its path in tempPath.
-// The record is registered even when the open fails; the result is then NoFileHandle.
+    OutputFileTable() = default;
+    OutputFileTable(const OutputFileTable&) = delete;
+    OutputFileTable& operator=(const OutputFileTable&) = delete;
+
+    // A copy of every record, in table order, taken under the lock.
+    std::vector<OutputFileRecord> Records() const;
+    std::size_t Size() const;
+
+    // For the operations: the caller holds Mutex() around every use of the *Locked members.
+    std::mutex& Mutex() const { return mutex_; }
+    OutputFileRecord* FindLocked(FileHandle handle);
+    void AddLocked(OutputFileRecord record);
+    // Removes the first record with the handle, keeping the order of the others.
+    bool RemoveLocked(FileHandle handle);
+    std::vector<OutputFileRecord>& RecordsLocked() { return records_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<OutputFileRecord> records_;
+};
+
+// Opens the item's temporary file for appending (creating it empty when gone), or, when tempPath
+// is empty, creates a new uniquely named empty file "<random>.tmp" in folder (exclusively, mode
+// 0644 less the umask) and stores its path in tempPath. The file is open write-only for
+// appending; others may read it. The record (finalPath empty) is registered even when the open
+// fails; the result is then NoFileHandle and, for a new file, tempPath stays empty.
 FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath);
 
-// Sets the final name when it is a safe single file name (no separator, no control character,
-// not empty, "." or ".."). Returns whether the name was taken.
+// Whether the name is a safe single file name: not empty, not "." or "..", no "/" or "\\", no
+// control character (bytes below 0x20 and 0x7F).
+bool IsSafeOutputFileName(const std::string& name);
+
+// When the name is safe, sets finalPath = folder + one separator + name for every record with
+// the handle and returns true; an unsafe name changes nothing and gives false, so the caller can
+// fall back to another name. Records of failed opens (NoFileHandle) cannot be told apart and are
+// never named; for NoFileHandle the result only tells whether the name is safe.
 bool SetOutputFileName(FileHandle handle, const std::string& name);
 
-// Empties the file by creating it anew at the same path; returns the new handle.
+// Empties the file by creating it anew at the same path and returns the new handle (often the
+// same number), which replaces the old one in the record; finalPath and tempPath stay. Gives
+// NoFileHandle, touching nothing, for NoFileHandle or a handle no record holds; gives
+// NoFileHandle, kept in the record, when the new file cannot be created.
 FileHandle RecreateOutputFile(FileHandle handle);
 
 // Closes the file and moves it to its final name, or to "name (1).ext", "name (2).ext", ...
-// when that is taken; never replaces a file. Returns the file name used, or "" when the data
-// stayed under its temporary name.
+// (up to MaxOutputNameTries names) when that is taken; never replaces a file. The extension is
+// the text from the last dot of the name, unless that dot is its first or last character: then
+// " (n)" goes at the end (".bashrc (1)", "README (1)", "a.tar (1).gz"). Returns the file name
+// used, or "" when the data stayed under its temporary name (no name set, every name taken, or
+// the move failed). The record is removed in every case. A handle no record holds is neither
+// closed nor touched; for NoFileHandle only one record of a failed open is dropped, no file.
 std::string CompleteOutputFile(FileHandle handle);
 
-// Closes and deletes the file of a registered handle; an unknown handle is left alone.
+inline constexpr int MaxOutputNameTries = 10000;
+
+// Closes and deletes the file of a registered handle and removes its record; an unknown handle
+// is left alone. For NoFileHandle only one record of a failed open is dropped, no file touched.
 void DiscardOutputFile(FileHandle handle);
 
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle);
 void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath);
 void UnregisterOutputFile(FileHandle handle);
+
+// folder + exactly one native separator + name, whatever folder ends with.
+std::string JoinOutputPath(const std::string& folder, const std::string& name);
+
+// The candidate names of CompleteOutputFile: attempt 0 is the name itself, attempt n >= 1 is
+// "stem (n)ext".
+std::string NumberedOutputFileName(const std::string& name, int attempt);
+
+// The move that never replaces. Best uses renameat2(RENAME_NOREPLACE) and falls back to
+// link + unlink when the file system does not support it, then to reserving the name with an
+// exclusive create and renaming onto that reservation when hard links are unsupported too; the
+// other methods force one fallback (for tests). Returns 0, or the errno of the failure (EEXIST
+// when the target name is taken).
+enum class NoReplaceMove { Best, LinkUnlink, Reserve };
+int MoveFileNoReplace(const std::string& from, const std::string& to,
+                      NoReplaceMove method = NoReplaceMove::Best);
