@@ -1,0 +1,111 @@
+#include "ListFile.h"
+
+#include "Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QString>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr int ListPathSetting = 1;
+
+void AppendLittleEndian32(QByteArray& bytes, std::uint32_t value) {
+    const char le[4] = {static_cast<char>(value & 0xff), static_cast<char>((value >> 8) & 0xff),
+                        static_cast<char>((value >> 16) & 0xff),
+                        static_cast<char>((value >> 24) & 0xff)};
+    bytes.append(le, 4);
+}
+
+std::uint32_t ReadLittleEndian32(const char* at) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(at);
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+           std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+}
+
+} // namespace
+
+QByteArray EncodeList(const DownloadItems& items) {
+    QByteArray bytes;
+    AppendLittleEndian32(bytes, static_cast<std::uint32_t>(items.size()));
+    for (const auto& item : items) {
+        const std::string record = item->ToRecord();
+        AppendLittleEndian32(bytes, static_cast<std::uint32_t>(record.size()));
+        bytes.append(record.data(), static_cast<qsizetype>(record.size()));
+    }
+    return bytes;
+}
+
+DownloadItems DecodeList(const QByteArray& bytes) {
+    DownloadItems items;
+    const std::size_t size = static_cast<std::size_t>(bytes.size());
+    if (size < 4) {
+        return items;
+    }
+    const auto count = static_cast<std::int32_t>(ReadLittleEndian32(bytes.constData()));
+    std::size_t at = 4;
+    for (std::int32_t n = 0; n < count; ++n) {
+        if (size - at < 4) {
+            break;
+        }
+        const std::uint32_t length = ReadLittleEndian32(bytes.constData() + at);
+        at += 4;
+        if (length > size - at) {
+            break;
+        }
+        const char* text = bytes.constData() + at;
+        const void* zero = std::memchr(text, 0, length);
+        const std::size_t textLength =
+            zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - text)
+                            : length;
+        auto item = std::make_unique<DownloadItem>();
+        item->FromRecord(std::string(text, textLength));
+        items.push_back(std::move(item));
+        at += length;
+    }
+    return items;
+}
+
+std::string DefaultListPath() {
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataFolder.isEmpty()) {
+        return {};
+    }
+    const QString folder = dataFolder + QStringLiteral("/Dartflux");
+    QDir().mkpath(folder); // an existing folder is fine; a failure shows when the file is made
+    return QDir::toNativeSeparators(folder + QStringLiteral("/download.dat")).toStdString();
+}
+
+DownloadItems LoadListFile() {
+    const std::string path = ReadSetting(ListPathSetting);
+    if (path.empty()) {
+        return {};
+    }
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return DecodeList(file.readAll());
+}
+
+bool SaveListFile(const QByteArray& bytes) {
+    const std::string setting = ReadSetting(ListPathSetting);
+    const std::string path = setting.empty() ? DefaultListPath() : setting;
+    if (path.empty()) {
+        return false;
+    }
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    if (path != setting) {
+        WriteSetting(ListPathSetting, path);
+    }
+    file.write(bytes);
+    return file.commit();
+}
