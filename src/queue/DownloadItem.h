@@ -27,7 +27,7 @@ struct DownloadItem {
     std::string fileName; // the shown name: the URL at first, then the name the transfer learns
     std::string tempPath; // the temporary file; empty until the first start
     std::int32_t percent = 0;
-    std::int32_t reserved = 0; // no meaning; kept through the list file unchanged
+    std::int32_t reserved = 0;  // no meaning; kept through the list file unchanged
     std::int64_t totalSize = 0; // bytes; 0 while unknown
     DownloadState state = DownloadState::Ready;
     FileHandle fileHandle = NoFileHandle; // the open temporary file; never stored in the list

@@ -25,7 +25,9 @@ bool IsStartable(DownloadState state) {
            state == DownloadState::Pause;
 }
 
-bool IsFailure(int code) { return code >= NoHandleStep && code <= BodyStep; }
+bool IsFailure(int code) {
+    return code >= NoHandleStep && code <= BodyStep;
+}
 
 // The bytes already in the file; 0 when there is no file or its size cannot be read.
 std::int64_t FileSize(FileHandle handle) {
@@ -73,8 +75,8 @@ struct NewVersionBridge {
                 bridge->changed.notify_all();
             },
             Qt::QueuedConnection);
-        bridge->changed.wait(lock,
-                             [&] { return bridge->answered >= ticket || bridge->queue == nullptr; });
+        bridge->changed.wait(
+            lock, [&] { return bridge->answered >= ticket || bridge->queue == nullptr; });
     }
 
     void Close() {
@@ -121,7 +123,9 @@ DownloadQueue::~DownloadQueue() {
     CutOffTransfer(false);
 }
 
-void DownloadQueue::SetTransferStarter(TransferStarter starter) { starter_ = std::move(starter); }
+void DownloadQueue::SetTransferStarter(TransferStarter starter) {
+    starter_ = std::move(starter);
+}
 
 void DownloadQueue::SetNewVersionQuestion(NewVersionQuestion question) {
     question_ = std::move(question);
@@ -642,7 +646,9 @@ void DownloadQueue::SetFileHandle(FileHandle oldHandle, FileHandle newHandle) {
     });
 }
 
-bool DownloadQueue::IsPauseRequested() { return pauseRequested_.load(); }
+bool DownloadQueue::IsPauseRequested() {
+    return pauseRequested_.load();
+}
 
 void DownloadQueue::OnTransferFinished() {
     PostReport([this] {

@@ -24,8 +24,8 @@ void AppendLittleEndian32(QByteArray& bytes, std::uint32_t value) {
 
 std::uint32_t ReadLittleEndian32(const char* at) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(at);
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-           std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+           std::uint32_t{bytes[3]} << 24;
 }
 
 } // namespace
@@ -72,7 +72,8 @@ DownloadItems DecodeList(const QByteArray& bytes) {
 }
 
 std::string DefaultListPath() {
-    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataFolder.isEmpty()) {
         return {};
     }

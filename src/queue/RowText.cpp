@@ -34,7 +34,9 @@ std::string SizeText(std::int64_t totalSize) {
     return text;
 }
 
-std::string PercentText(std::int32_t percent) { return std::to_string(percent) + '%'; }
+std::string PercentText(std::int32_t percent) {
+    return std::to_string(percent) + '%';
+}
 
 std::string RowText(const DownloadItem& item, int column) {
     switch (column) {

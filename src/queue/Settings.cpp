@@ -20,7 +20,9 @@ std::unique_ptr<QSettings> OpenSettings() {
     return std::make_unique<QSettings>(QString::fromStdString(SettingsLocation()), format);
 }
 
-QString ValueName(int index) { return QStringLiteral("s%1").arg(index); }
+QString ValueName(int index) {
+    return QStringLiteral("s%1").arg(index);
+}
 
 } // namespace
 
