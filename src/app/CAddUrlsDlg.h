@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QPlainTextEdit;
+
+// Collects one or more URLs, one per line. Splitting them is the caller's business.
+class CAddUrlsDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    enum ControlId { UrlFieldId = 1020, PasteId = 1001, OkId = 1, CancelId = 2 };
+
+    explicit CAddUrlsDlg(QWidget* parent = nullptr);
+
+    // The field's whole text after OK, lines separated by CR LF; empty otherwise.
+    const QString& UrlText() const { return urlText_; }
+
+public slots:
+    void accept() override;
+
+private:
+    void OnPaste();
+
+    QPlainTextEdit* urlField_ = nullptr;
+    QString urlText_;
+};

@@ -1,0 +1,65 @@
+#include "CDownloaderApp.h"
+
+#include "CDownloaderDlg.h"
+
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Written to by the signal handler, read on the user interface thread.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = write(signalPipe[0], &byte, 1);
+}
+
+} // namespace
+
+CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setWindowIcon(QIcon(":/res/icon140.png"));
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        signalNotifier_ = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
+        connect(signalNotifier_.get(), &QSocketNotifier::activated, this,
+                &CDownloaderApp::OnTerminationSignal);
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
+    connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        if (mainWindow_ != nullptr) {
+            mainWindow_->SaveState();
+        }
+    });
+}
+
+CDownloaderApp::~CDownloaderApp() {
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
+bool CDownloaderApp::InitInstance() {
+    CDownloaderDlg window;
+    mainWindow_ = &window;
+    window.exec();
+    mainWindow_ = nullptr;
+    return false;
+}
+
+void CDownloaderApp::OnTerminationSignal() {
+    char byte = 0;
+    [[maybe_unused]] const auto read = ::read(signalPipe[1], &byte, 1);
+    if (mainWindow_ != nullptr) {
+        mainWindow_->reject();
+    } else {
+        quit();
+    }
+}

@@ -1,0 +1,262 @@
+#include "CDownloaderDlg.h"
+
+#include "CAboutDlg.h"
+#include "CAddUrlsDlg.h"
+#include "CFolderChooser.h"
+#include "DialogTemplate.h"
+#include "DownloadQueue.h"
+#include "Settings.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QStandardPaths>
+#include <QTreeView>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+const DialogTemplate& MainTemplate() {
+    using Kind = DialogControl::Kind;
+    using Id = CDownloaderDlg::CommandId;
+    static const DialogTemplate dialog(
+        417, 271,
+        {
+            {Id::AddUrlId, Kind::ToolbarButton, 5, 5, 40, 35, "Add URL"},
+            {-1, Kind::Separator, 50, 10, 1, 25, ""},
+            {Id::StartId, Kind::ToolbarButton, 55, 5, 40, 35, "Start"},
+            {Id::PauseId, Kind::ToolbarButton, 100, 5, 40, 35, "Pause"},
+            {Id::RemoveId, Kind::ToolbarButton, 145, 5, 40, 35, "Remove"},
+            {-1, Kind::Separator, 190, 10, 1, 25, ""},
+            {Id::StartAllId, Kind::ToolbarButton, 195, 5, 40, 35, "Start All"},
+            {Id::PauseAllId, Kind::ToolbarButton, 240, 5, 40, 35, "Pause All"},
+            {Id::RemoveAllId, Kind::ToolbarButton, 285, 5, 40, 35, "Remove All"},
+            {Id::ListId, Kind::List, 0, 45, 405, 145, ""},
+            {-1, Kind::Label, 5, 197, 30, 11, "Save to:"},
+            {Id::FolderFieldId, Kind::ReadOnlyEdit, 37, 195, 245, 15, ""},
+            {Id::BrowseId, Kind::Button, 287, 195, 60, 15, "Browse..."},
+            {Id::OpenFolderId, Kind::Button, 351, 195, 60, 15, "Open Folder"},
+            {Id::ClickAreaId, Kind::ClickArea, 51, 222, 15, 13, ""},
+            {-1, Kind::Panel, 5, 215, 405, 50, ""},
+        });
+    return dialog;
+}
+
+constexpr int ColumnWidths[] = {320, 120, 80, 80};
+
+} // namespace
+
+CDownloaderDlg::CDownloaderDlg(QWidget* parent)
+    : QDialog(parent), queue_(std::make_unique<DownloadQueue>()) {
+    setWindowTitle("Dartflux v.0.2");
+    setWindowIcon(QIcon(":/res/icon140.png"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    BuildMenu();
+    BuildControls(menuBar_->sizeHint().height());
+
+    queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
+    connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
+
+    InitFolder();
+    queue_->LoadList();
+    ShowFolder();
+}
+
+CDownloaderDlg::~CDownloaderDlg() {
+    queue_->Teardown();
+}
+
+void CDownloaderDlg::BuildMenu() {
+    menuBar_ = new QMenuBar(this);
+    struct Entry {
+        const char* menu;
+        const char* text;
+        int id;
+    };
+    static constexpr Entry Entries[] = {
+        {"&File", "E&xit", ExitMenuId},
+        {"&Options", "&Directory", DirectoryMenuId},
+        {"&Help", "&Help", HelpMenuId},
+        {"&Help", "&About", AboutMenuId},
+    };
+    QMenu* menu = nullptr;
+    for (const Entry& entry : Entries) {
+        if (menu == nullptr || menu->title() != entry.menu) {
+            menu = menuBar_->addMenu(entry.menu);
+        }
+        QAction* action = menu->addAction(entry.text);
+        action->setProperty("controlId", entry.id);
+        connect(action, &QAction::triggered, this, [this, id = entry.id] { OnCommand(id); });
+    }
+}
+
+void CDownloaderDlg::BuildControls(int top) {
+    const std::vector<QWidget*> controls = MainTemplate().Build(*this, top);
+    menuBar_->setGeometry(0, 0, width(), top);
+    for (QWidget* control : controls) {
+        const int id = control->property("controlId").toInt();
+        if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
+        }
+        if (id == -1 && qobject_cast<QLabel*>(control) != nullptr &&
+            control->width() < control->height()) {
+            static_cast<QLabel*>(control)->setPixmap(QPixmap(":/res/bitmap166.png"));
+        }
+        if (id == ListId) {
+            list_ = static_cast<QTreeView*>(control);
+        } else if (id == FolderFieldId) {
+            folderField_ = static_cast<QLineEdit*>(control);
+        }
+    }
+    list_->setModel(queue_.get());
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setItemsExpandable(false);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->header()->setSectionsClickable(false);
+    list_->header()->setSectionsMovable(false);
+    list_->header()->setStretchLastSection(false);
+    for (int column = 0; column < 4; ++column) {
+        list_->setColumnWidth(column, ColumnWidths[column]);
+    }
+}
+
+void CDownloaderDlg::InitFolder() {
+    downloadFolder_ = QString::fromLocal8Bit(ReadSetting(0).c_str());
+    if (downloadFolder_.isEmpty()) {
+        QString base = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (base.isEmpty() || !QDir().mkpath(base)) {
+            base = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+            QDir().mkpath(base);
+        }
+        downloadFolder_ = QDir::toNativeSeparators(base + "/Download");
+    }
+    QDir().mkdir(downloadFolder_);
+    queue_->SetSaveFolder(downloadFolder_.toLocal8Bit().toStdString());
+}
+
+void CDownloaderDlg::ShowFolder() {
+    folderField_->setText(downloadFolder_);
+}
+
+void CDownloaderDlg::OnCommand(int id) {
+    switch (id) {
+    case BrowseId:
+    case DirectoryMenuId:
+        OnBrowse();
+        break;
+    case StartAllId:
+        queue_->OnStartAll();
+        break;
+    case RemoveAllId:
+        queue_->OnRemoveAll();
+        ShowFolder();
+        break;
+    case ClickAreaId:
+        if (!linkTarget_.isEmpty()) {
+            QDesktopServices::openUrl(QUrl(linkTarget_));
+        }
+        break;
+    case AddUrlId:
+        OnAddUrl();
+        break;
+    case PauseAllId:
+        queue_->OnPauseAll();
+        break;
+    case StartId:
+        queue_->OnStart(SelectedRows());
+        break;
+    case PauseId:
+        queue_->OnPause(SelectedRows());
+        break;
+    case RemoveId:
+        queue_->OnRemove(SelectedRows());
+        break;
+    case OpenFolderId:
+        OnOpenFolder();
+        break;
+    case ExitMenuId:
+        done(QDialog::Accepted);
+        break;
+    case AboutMenuId:
+        OnAbout();
+        break;
+    case HelpMenuId:
+    default:
+        break;
+    }
+}
+
+void CDownloaderDlg::SaveState() {
+    queue_->SaveList();
+    WriteSetting(0, downloadFolder_.toLocal8Bit().toStdString());
+}
+
+void CDownloaderDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter ends the window like OK, even though no button is the default.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+std::vector<int> CDownloaderDlg::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CDownloaderDlg::SelectRows(int first, int last) {
+    const QItemSelection rows(queue_->index(first, 0),
+                              queue_->index(last, queue_->columnCount() - 1));
+    list_->selectionModel()->select(rows, QItemSelectionModel::Select);
+}
+
+bool CDownloaderDlg::AskForNewVersion() {
+    QMessageBox question(QMessageBox::Question, "Update",
+                         QString("New version found.\r\nDownload?").replace("\r\n", "\n"),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    return question.exec() == QMessageBox::Yes;
+}
+
+void CDownloaderDlg::OnAddUrl() {
+    CAddUrlsDlg dialog(this);
+    if (dialog.exec() == QDialog::Accepted) {
+        queue_->AddUrls(dialog.UrlText().toLocal8Bit().toStdString());
+    }
+    ShowFolder();
+}
+
+void CDownloaderDlg::OnBrowse() {
+    CFolderChooser chooser("Select path", "Select download path", downloadFolder_, this);
+    if (chooser.DoModal() == 1) {
+        downloadFolder_ = chooser.GetPath();
+        queue_->SetSaveFolder(downloadFolder_.toLocal8Bit().toStdString());
+    }
+    ShowFolder();
+}
+
+void CDownloaderDlg::OnOpenFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(downloadFolder_));
+}
+
+void CDownloaderDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class DownloadQueue;
+class QLineEdit;
+class QMenuBar;
+class QTreeView;
+
+// The program's one window: the toolbar, the download list, the "Save to:" folder and the menu.
+// It owns the download queue, routes every command to it by id, and on destruction pauses the
+// queue and saves the list and the folder.
+class CDownloaderDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    enum CommandId {
+        BrowseId = 1001,
+        StartAllId = 1002,
+        FolderFieldId = 1008,
+        AddUrlId = 1009,
+        ListId = 1011,
+        RemoveAllId = 1012,
+        ClickAreaId = 1013,
+        StartId = 1014,
+        PauseId = 1015,
+        RemoveId = 1016,
+        PauseAllId = 1018,
+        OpenFolderId = 1021,
+        DirectoryMenuId = 32771,
+        ExitMenuId = 32772,
+        AboutMenuId = 32773,
+        HelpMenuId = 32775,
+    };
+
+    explicit CDownloaderDlg(QWidget* parent = nullptr);
+    ~CDownloaderDlg() override;
+
+    DownloadQueue& Queue() { return *queue_; }
+    const QString& DownloadFolder() const { return downloadFolder_; }
+
+    // Routes a command id as a button, menu entry or the click area sends it.
+    void OnCommand(int id);
+
+    // Writes the list and the folder now, for a session that is ending.
+    void SaveState();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildControls(int top);
+    void InitFolder();
+    void ShowFolder();
+    std::vector<int> SelectedRows() const;
+    void SelectRows(int first, int last);
+    bool AskForNewVersion();
+
+    void OnAddUrl();
+    void OnBrowse();
+    void OnOpenFolder();
+    void OnAbout();
+
+    std::unique_ptr<DownloadQueue> queue_;
+    QMenuBar* menuBar_ = nullptr;
+    QTreeView* list_ = nullptr;
+    QLineEdit* folderField_ = nullptr;
+    QString downloadFolder_;
+    // Nothing sets it: the click area opens nothing.
+    QString linkTarget_;
+};

@@ -1,0 +1,77 @@
+#include "DialogTemplate.h"
+
+#include "DialogUnits.h"
+
+#include <QDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+#include <utility>
+
+namespace {
+
+QWidget* CreateControl(const DialogControl& control, QDialog& dialog) {
+    using Kind = DialogControl::Kind;
+    switch (control.kind) {
+    case Kind::Button:
+    case Kind::ToolbarButton: {
+        auto* button = new QPushButton(control.text, &dialog);
+        button->setAutoDefault(false);
+        return button;
+    }
+    case Kind::DefaultButton: {
+        auto* button = new QPushButton(control.text, &dialog);
+        button->setDefault(true);
+        return button;
+    }
+    case Kind::Label:
+        return new QLabel(control.text, &dialog);
+    case Kind::Separator:
+    case Kind::Icon:
+    case Kind::ClickArea:
+        return new QLabel(&dialog);
+    case Kind::Panel: {
+        auto* panel = new QFrame(&dialog);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return panel;
+    }
+    case Kind::ReadOnlyEdit: {
+        auto* edit = new QLineEdit(control.text, &dialog);
+        edit->setReadOnly(true);
+        return edit;
+    }
+    case Kind::MultiLineEdit: {
+        auto* edit = new QPlainTextEdit(control.text, &dialog);
+        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return edit;
+    }
+    case Kind::List:
+        return new QTreeView(&dialog);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+DialogTemplate::DialogTemplate(int width, int height, std::vector<DialogControl> controls)
+    : width_(width), height_(height), controls_(std::move(controls)) {}
+
+std::vector<QWidget*> DialogTemplate::Build(QDialog& dialog, int topOffset) const {
+    const DialogUnits units(dialog.font());
+    std::vector<QWidget*> created;
+    for (const DialogControl& control : controls_) {
+        QWidget* widget = CreateControl(control, dialog);
+        widget->setProperty("controlId", control.id);
+        widget->setGeometry(units.ToPixels(control.x, control.y, control.width, control.height)
+                                .translated(0, topOffset));
+        created.push_back(widget);
+    }
+    dialog.setFixedSize(units.ToPixelsX(width_), units.ToPixelsY(height_) + topOffset);
+    return created;
+}

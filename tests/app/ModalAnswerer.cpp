@@ -1,0 +1,41 @@
+#include "ModalAnswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+
+ModalAnswerer::ModalAnswerer() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start();
+}
+
+void ModalAnswerer::Then(std::function<void(QDialog&)> action) {
+    actions_.push_back(std::move(action));
+}
+
+void ModalAnswerer::ThenPress(int standardButton) {
+    Then([this, standardButton](QDialog& dialog) {
+        auto* box = qobject_cast<QMessageBox*>(&dialog);
+        if (box == nullptr) {
+            texts_.append("<not a message box: " + dialog.windowTitle() + ">");
+            dialog.reject();
+            return;
+        }
+        texts_.append(box->text());
+        captions_.append(box->windowTitle());
+        box->button(static_cast<QMessageBox::StandardButton>(standardButton))->click();
+    });
+}
+
+void ModalAnswerer::Poll() {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible() || dialog == lastHandled_ || actions_.empty()) {
+        return;
+    }
+    lastHandled_ = dialog;
+    auto action = std::move(actions_.front());
+    actions_.pop_front();
+    action(*dialog);
+}

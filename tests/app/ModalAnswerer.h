@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <deque>
+#include <functional>
+
+class QDialog;
+
+// Answers the message boxes and dialogs that code under test opens modally, from inside the
+// event loop that the modal dialog runs. Each modal dialog that appears goes to the next action.
+class ModalAnswerer {
+public:
+    ModalAnswerer();
+
+    void Then(std::function<void(QDialog&)> action);
+    // Presses the given button of the next message box and records its text and icon.
+    void ThenPress(int standardButton);
+
+    const QStringList& Texts() const { return texts_; }
+    const QStringList& Captions() const { return captions_; }
+    int Pending() const { return static_cast<int>(actions_.size()); }
+
+private:
+    void Poll();
+
+    std::deque<std::function<void(QDialog&)>> actions_;
+    QPointer<QWidget> lastHandled_;
+    QTimer timer_;
+    QStringList texts_;
+    QStringList captions_;
+};
