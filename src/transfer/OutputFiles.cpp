@@ -15,13 +15,11 @@ constexpr mode_t NewFileMode = 0644; // less the umask
 constexpr int NewFileFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
 constexpr int MaxTempNameTries = 100;
 
-char NativeSeparator()
-{
+char NativeSeparator() {
     return QDir::separator().toLatin1();
 }
 
-int OpenFile(const std::string& path, int extraFlags)
-{
+int OpenFile(const std::string& path, int extraFlags) {
     int fd;
     do {
         fd = ::open(path.c_str(), NewFileFlags | extraFlags, NewFileMode);
@@ -31,8 +29,7 @@ int OpenFile(const std::string& path, int extraFlags)
 
 // GetTempFileName's part: a new, empty file with a unique random name ending ".tmp" in folder,
 // created exclusively and left open. Returns the handle and sets path, or NoFileHandle.
-FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path)
-{
+FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path) {
     for (int attempt = 0; attempt < MaxTempNameTries; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, "%08x.tmp",
@@ -50,33 +47,28 @@ FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path)
     return NoFileHandle;
 }
 
-void CloseFile(FileHandle handle)
-{
+void CloseFile(FileHandle handle) {
     if (handle != NoFileHandle) {
         ::close(handle); // not retried on EINTR: on Linux the descriptor is gone either way
     }
 }
 
-bool RenameUnsupported(int error)
-{
+bool RenameUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
 }
 
-bool LinkUnsupported(int error)
-{
+bool LinkUnsupported(int error) {
     return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
 }
 
-int MoveByRename(const std::string& from, const std::string& to)
-{
+int MoveByRename(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
     return errno;
 }
 
-int MoveByLink(const std::string& from, const std::string& to)
-{
+int MoveByLink(const std::string& from, const std::string& to) {
     if (::link(from.c_str(), to.c_str()) != 0) {
         return errno;
     }
@@ -84,8 +76,7 @@ int MoveByLink(const std::string& from, const std::string& to)
     return 0;
 }
 
-int MoveByReservation(const std::string& from, const std::string& to)
-{
+int MoveByReservation(const std::string& from, const std::string& to) {
     // The exclusive create claims the name; the rename then replaces only our own empty file.
     const int fd = OpenFile(to, O_CREAT | O_EXCL);
     if (fd < 0) {
@@ -101,14 +92,12 @@ int MoveByReservation(const std::string& from, const std::string& to)
 }
 
 // The name part of a final path (names are single components, so: after the last separator).
-std::string NameOf(const std::string& finalPath)
-{
+std::string NameOf(const std::string& finalPath) {
     const std::size_t at = finalPath.rfind(NativeSeparator());
     return at == std::string::npos ? finalPath : finalPath.substr(at + 1);
 }
 
-std::string FolderOf(const std::string& finalPath)
-{
+std::string FolderOf(const std::string& finalPath) {
     const std::size_t at = finalPath.rfind(NativeSeparator());
     return at == std::string::npos ? std::string() : finalPath.substr(0, at + 1);
 }
@@ -117,26 +106,22 @@ std::string FolderOf(const std::string& finalPath)
 
 // ----- the table -------------------------------------------------------------------------------
 
-OutputFileTable& OutputFileTable::Instance()
-{
+OutputFileTable& OutputFileTable::Instance() {
     static OutputFileTable* const table = new OutputFileTable;
     return *table;
 }
 
-std::vector<OutputFileRecord> OutputFileTable::Records() const
-{
+std::vector<OutputFileRecord> OutputFileTable::Records() const {
     std::lock_guard lock(mutex_);
     return records_;
 }
 
-std::size_t OutputFileTable::Size() const
-{
+std::size_t OutputFileTable::Size() const {
     std::lock_guard lock(mutex_);
     return records_.size();
 }
 
-OutputFileRecord* OutputFileTable::FindLocked(FileHandle handle)
-{
+OutputFileRecord* OutputFileTable::FindLocked(FileHandle handle) {
     for (OutputFileRecord& record : records_) {
         if (record.handle == handle) {
             return &record;
@@ -145,13 +130,11 @@ OutputFileRecord* OutputFileTable::FindLocked(FileHandle handle)
     return nullptr;
 }
 
-void OutputFileTable::AddLocked(OutputFileRecord record)
-{
+void OutputFileTable::AddLocked(OutputFileRecord record) {
     records_.push_back(std::move(record));
 }
 
-bool OutputFileTable::RemoveLocked(FileHandle handle)
-{
+bool OutputFileTable::RemoveLocked(FileHandle handle) {
     for (auto it = records_.begin(); it != records_.end(); ++it) {
         if (it->handle == handle) {
             records_.erase(it);
@@ -163,8 +146,7 @@ bool OutputFileTable::RemoveLocked(FileHandle handle)
 
 // ----- helpers ---------------------------------------------------------------------------------
 
-std::string JoinOutputPath(const std::string& folder, const std::string& name)
-{
+std::string JoinOutputPath(const std::string& folder, const std::string& name) {
     const char separator = NativeSeparator();
     std::size_t end = folder.size();
     while (end > 0 && folder[end - 1] == separator) {
@@ -176,8 +158,7 @@ std::string JoinOutputPath(const std::string& folder, const std::string& name)
     return path;
 }
 
-bool IsSafeOutputFileName(const std::string& name)
-{
+bool IsSafeOutputFileName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") {
         return false;
     }
@@ -190,8 +171,7 @@ bool IsSafeOutputFileName(const std::string& name)
     return true;
 }
 
-std::string NumberedOutputFileName(const std::string& name, int attempt)
-{
+std::string NumberedOutputFileName(const std::string& name, int attempt) {
     if (attempt <= 0) {
         return name;
     }
@@ -204,8 +184,7 @@ std::string NumberedOutputFileName(const std::string& name, int attempt)
     return name.substr(0, dot) + " (" + std::to_string(attempt) + ")" + name.substr(dot);
 }
 
-int MoveFileNoReplace(const std::string& from, const std::string& to, NoReplaceMove method)
-{
+int MoveFileNoReplace(const std::string& from, const std::string& to, NoReplaceMove method) {
     switch (method) {
     case NoReplaceMove::LinkUnlink:
         return MoveByLink(from, to);
@@ -227,8 +206,7 @@ int MoveFileNoReplace(const std::string& from, const std::string& to, NoReplaceM
 
 // ----- the operations --------------------------------------------------------------------------
 
-FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath)
-{
+FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
 
@@ -245,8 +223,7 @@ FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath)
     return handle;
 }
 
-bool SetOutputFileName(FileHandle handle, const std::string& name)
-{
+bool SetOutputFileName(FileHandle handle, const std::string& name) {
     if (!IsSafeOutputFileName(name)) {
         return false;
     }
@@ -263,8 +240,7 @@ bool SetOutputFileName(FileHandle handle, const std::string& name)
     return true;
 }
 
-FileHandle RecreateOutputFile(FileHandle handle)
-{
+FileHandle RecreateOutputFile(FileHandle handle) {
     if (handle == NoFileHandle) {
         return NoFileHandle;
     }
@@ -286,8 +262,7 @@ FileHandle RecreateOutputFile(FileHandle handle)
     return newHandle;
 }
 
-std::string CompleteOutputFile(FileHandle handle)
-{
+std::string CompleteOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
     OutputFileRecord* record = table.FindLocked(handle);
@@ -322,8 +297,7 @@ std::string CompleteOutputFile(FileHandle handle)
     return used;
 }
 
-void DiscardOutputFile(FileHandle handle)
-{
+void DiscardOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
     OutputFileRecord* record = table.FindLocked(handle);
@@ -339,8 +313,7 @@ void DiscardOutputFile(FileHandle handle)
     table.RemoveLocked(handle);
 }
 
-std::optional<OutputFileRecord> FindOutputFile(FileHandle handle)
-{
+std::optional<OutputFileRecord> FindOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
     if (const OutputFileRecord* record = table.FindLocked(handle)) {
@@ -349,15 +322,13 @@ std::optional<OutputFileRecord> FindOutputFile(FileHandle handle)
     return std::nullopt;
 }
 
-void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath)
-{
+void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
     table.AddLocked(OutputFileRecord{folder, std::string(), tempPath, handle});
 }
 
-void UnregisterOutputFile(FileHandle handle)
-{
+void UnregisterOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
     table.RemoveLocked(handle);

@@ -10,9 +10,9 @@
 
 // One open temporary file of a download.
 struct OutputFileRecord {
-    std::string folder;    // the target folder, as the caller gave it
-    std::string finalPath; // folder + one separator + name; empty until a name is set
-    std::string tempPath;  // the temporary file inside folder
+    std::string folder;               // the target folder, as the caller gave it
+    std::string finalPath;            // folder + one separator + name; empty until a name is set
+    std::string tempPath;             // the temporary file inside folder
     FileHandle handle = NoFileHandle; // the key; NoFileHandle when the open failed
 };
 

@@ -18,8 +18,7 @@ class Rand15 {
 public:
     explicit Rand15(std::uint32_t seed) : state_(seed) {}
 
-    unsigned operator()()
-    {
+    unsigned operator()() {
         state_ = state_ * 214013u + 2531011u;
         return (state_ >> 16) & 0x7FFFu;
     }
@@ -30,8 +29,7 @@ private:
 
 } // namespace
 
-std::string Md5Hex(const char* data, std::size_t length)
-{
+std::string Md5Hex(const char* data, std::size_t length) {
     const QByteArray digest = QCryptographicHash::hash(
         QByteArrayView(data, static_cast<qsizetype>(length)), QCryptographicHash::Md5);
     const QByteArray hex = digest.toHex(); // lower case, two digits per byte, in order
@@ -39,33 +37,31 @@ std::string Md5Hex(const char* data, std::size_t length)
 }
 
 void ScrambleHexDigits(std::string& text, int count, std::string_view alphabet,
-                       std::uint32_t seed)
-{
+                       std::uint32_t seed) {
     const std::size_t n = text.size();
     const std::size_t m = alphabet.size();
     if (count <= 0 || n == 0 || m < 2) {
         return; // nothing to change, or no other character to change to
     }
 
-    // Step 1: the generator belongs to this call.
+    // The generator belongs to this call, so tokens are safe on any thread.
     Rand15 rand(seed);
 
-    // Step 2.
     const std::size_t changes = std::min(static_cast<std::size_t>(count), n);
 
-    // Step 3: the positions n-1, n-2, ..., 0.
+    // The positions n-1, n-2, ..., 0.
     std::vector<std::size_t> positions(n);
     for (std::size_t k = 0; k < n; ++k) {
         positions[k] = n - 1 - k;
     }
 
-    // Step 4: entry i is exchanged with an entry before it, j = r mod i.
+    // Entry i is exchanged with an entry before it, j = r mod i.
     for (std::size_t i = 1; i < n; ++i) {
         const std::size_t j = (rand() & 0x7FFFu) % i;
         std::swap(positions[i], positions[j]);
     }
 
-    // Step 5: the 15 values of r map one to one onto the characters other than the old one.
+    // The 15 values of r map one to one onto the characters other than the old one.
     for (std::size_t k = 0; k < changes; ++k) {
         const std::size_t p = positions[k];
         const char old = text[p];
@@ -75,8 +71,7 @@ void ScrambleHexDigits(std::string& text, int count, std::string_view alphabet,
     }
 }
 
-std::string MakeRequestToken(const std::string& objectPath, std::uint32_t seed)
-{
+std::string MakeRequestToken(const std::string& objectPath, std::uint32_t seed) {
     // The path is hashed as a zero-terminated text, as the request carries it.
     const char* bytes = objectPath.c_str();
     std::string token = Md5Hex(bytes, std::strlen(bytes));
@@ -84,8 +79,7 @@ std::string MakeRequestToken(const std::string& objectPath, std::uint32_t seed)
     return token;
 }
 
-std::string MakeRequestToken(const std::string& objectPath)
-{
+std::string MakeRequestToken(const std::string& objectPath) {
     const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
     return MakeRequestToken(objectPath, static_cast<std::uint32_t>(ticks.count()));

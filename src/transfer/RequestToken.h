@@ -18,9 +18,8 @@ std::string Md5Hex(const char* data, std::size_t length);
 // the positions come from the descending list n-1, ..., 0 shuffled by exchanging entry i with
 // entry (r mod i) for i = 1, ..., n-1; the first count entries are changed, each to
 // alphabet[r] when the old character is found in the alphabet after index r, else to
-// alphabet[r + 1], with r = rand mod (m - 1) (Part 2.4, steps 3 to 5).
-void ScrambleHexDigits(std::string& text, int count, std::string_view alphabet,
-                       std::uint32_t seed);
+// alphabet[r + 1], with r = rand mod (m - 1).
+void ScrambleHexDigits(std::string& text, int count, std::string_view alphabet, std::uint32_t seed);
 
 // The value of the "Control: " request header: the MD5 of the object path (the bytes before a
 // terminating zero, exactly as requested: path, query and fragment) with ten digits changed,

@@ -11,16 +11,14 @@ struct HookSlot {
 };
 
 // Never destroyed: a detached transfer thread may still look at it while the process exits.
-HookSlot& Slot()
-{
+HookSlot& Slot() {
     static HookSlot* const slot = new HookSlot;
     return *slot;
 }
 
 } // namespace
 
-void SetNewVersionHook(NewVersionHook hook)
-{
+void SetNewVersionHook(NewVersionHook hook) {
     HookSlot& slot = Slot();
     {
         std::lock_guard lock(slot.mutex);
@@ -29,15 +27,13 @@ void SetNewVersionHook(NewVersionHook hook)
     // The old hook (now in 'hook') is destroyed here, outside the lock.
 }
 
-void CheckServerVersion(const std::string& serverVersion)
-{
+void CheckServerVersion(const std::string& serverVersion) {
     if (serverVersion != ProgramVersion) {
         NotifyNewVersion();
     }
 }
 
-void NotifyNewVersion()
-{
+void NotifyNewVersion() {
     HookSlot& slot = Slot();
     NewVersionHook hook;
     {

@@ -24,53 +24,45 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
+std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes)
-{
+void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
-bool WriteAll(int fd, const std::string& bytes)
-{
+bool WriteAll(int fd, const std::string& bytes) {
     return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-bool Exists(const std::string& path)
-{
+bool Exists(const std::string& path) {
     struct stat status;
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-bool IsOpen(int fd)
-{
+bool IsOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
-std::int64_t SizeOf(const std::string& path)
-{
+std::int64_t SizeOf(const std::string& path) {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
 }
 
 class OutputFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         folder = dir.path().toStdString();
         ASSERT_EQ(OutputFileTable::Instance().Size(), 0u) << "a test left records behind";
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         // Leave the process-wide table empty for the next test, whatever happened.
         for (const OutputFileRecord& record : OutputFileTable::Instance().Records()) {
             if (record.handle != NoFileHandle) {
@@ -80,12 +72,12 @@ protected:
         }
     }
 
-    std::vector<std::string> Entries() const
-    {
+    std::vector<std::string> Entries() const {
         std::vector<std::string> names;
         for (const QString& name :
-             QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                        QDir::Name)) {
+             QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                            QDir::Name)) {
             names.push_back(name.toStdString());
         }
         return names;
@@ -99,8 +91,7 @@ protected:
 
 // ----- open ------------------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, FirstOpenCreatesAnEmptyUniqueTmpFileAndRegistersIt)
-{
+TEST_F(OutputFilesTest, FirstOpenCreatesAnEmptyUniqueTmpFileAndRegistersIt) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_NE(handle, NoFileHandle);
@@ -154,8 +145,7 @@ TEST_F(OutputFilesTest, FirstOpenCreatesAnEmptyUniqueTmpFileAndRegistersIt)
     EXPECT_EQ(OutputFileTable::Instance().Size(), 0u);
 }
 
-TEST_F(OutputFilesTest, FolderEndingInSeparatorsGivesOneSeparator)
-{
+TEST_F(OutputFilesTest, FolderEndingInSeparatorsGivesOneSeparator) {
     for (const std::string& given : {folder + "/", folder + "//"}) {
         std::string temp;
         const FileHandle handle = OpenOutputFile(given, temp);
@@ -173,8 +163,7 @@ TEST_F(OutputFilesTest, FolderEndingInSeparatorsGivesOneSeparator)
     EXPECT_EQ(JoinOutputPath("/srv/dl///", "a"), "/srv/dl/a");
 }
 
-TEST_F(OutputFilesTest, ReopenAppendsAfterTheExistingBytes)
-{
+TEST_F(OutputFilesTest, ReopenAppendsAfterTheExistingBytes) {
     std::string temp;
     const FileHandle first = OpenOutputFile(folder, temp);
     ASSERT_NE(first, NoFileHandle);
@@ -197,8 +186,7 @@ TEST_F(OutputFilesTest, ReopenAppendsAfterTheExistingBytes)
     DiscardOutputFile(second);
 }
 
-TEST_F(OutputFilesTest, ReopenRecreatesADeletedFileEmpty)
-{
+TEST_F(OutputFilesTest, ReopenRecreatesADeletedFileEmpty) {
     std::string temp;
     const FileHandle first = OpenOutputFile(folder, temp);
     ASSERT_TRUE(WriteAll(first, "abc"));
@@ -217,8 +205,7 @@ TEST_F(OutputFilesTest, ReopenRecreatesADeletedFileEmpty)
     EXPECT_FALSE(Exists(temp));
 }
 
-TEST_F(OutputFilesTest, FailedOpenRegistersARecordWithoutAHandle)
-{
+TEST_F(OutputFilesTest, FailedOpenRegistersARecordWithoutAHandle) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder + "/missing", temp);
     EXPECT_EQ(handle, NoFileHandle);
@@ -237,8 +224,7 @@ TEST_F(OutputFilesTest, FailedOpenRegistersARecordWithoutAHandle)
     EXPECT_EQ(OutputFileTable::Instance().Size(), 0u);
 }
 
-TEST_F(OutputFilesTest, OperationsOnNoFileHandleTouchNoFile)
-{
+TEST_F(OutputFilesTest, OperationsOnNoFileHandleTouchNoFile) {
     // A healthy download, named, with data.
     std::string goodTemp;
     const FileHandle good = OpenOutputFile(folder, goodTemp);
@@ -279,15 +265,16 @@ TEST_F(OutputFilesTest, OperationsOnNoFileHandleTouchNoFile)
 
 // ----- names -----------------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, UnsafeNamesAreRefusedAndTheRecordStaysAsItWas)
-{
+TEST_F(OutputFilesTest, UnsafeNamesAreRefusedAndTheRecordStaysAsItWas) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_NE(handle, NoFileHandle);
 
-    const std::string unsafe[] = {"../x", "a/b", "a\\b", "..", ".", "", "line\nfeed",
-                                  "tab\there", std::string("nul\0x", 5), "del\x7F", "/abs",
-                                  "x/", "\r"};
+    const std::string unsafe[] = {"../x",       "a/b",       "a\\b",
+                                  "..",         ".",         "",
+                                  "line\nfeed", "tab\there", std::string("nul\0x", 5),
+                                  "del\x7F",    "/abs",      "x/",
+                                  "\r"};
     for (const std::string& name : unsafe) {
         SCOPED_TRACE("name \"" + name + "\"");
         EXPECT_FALSE(IsSafeOutputFileName(name));
@@ -305,8 +292,8 @@ TEST_F(OutputFilesTest, UnsafeNamesAreRefusedAndTheRecordStaysAsItWas)
     }
 
     // Safe ones, including dots, blanks and 8-bit text.
-    for (const std::string name : {"...", ".hidden", "a..b", " spaced name .txt", "r\xC3\xA9sum\xC3\xA9.pdf",
-                                   "x~!@#$%^&()[]{};',=+"}) {
+    for (const std::string name : {"...", ".hidden", "a..b", " spaced name .txt",
+                                   "r\xC3\xA9sum\xC3\xA9.pdf", "x~!@#$%^&()[]{};',=+"}) {
         SCOPED_TRACE("name \"" + name + "\"");
         EXPECT_TRUE(SetOutputFileName(handle, name));
         EXPECT_EQ(FindOutputFile(handle)->finalPath, In(name));
@@ -314,8 +301,7 @@ TEST_F(OutputFilesTest, UnsafeNamesAreRefusedAndTheRecordStaysAsItWas)
     DiscardOutputFile(handle);
 }
 
-TEST_F(OutputFilesTest, NameIsSetOnEveryRecordWithTheHandle)
-{
+TEST_F(OutputFilesTest, NameIsSetOnEveryRecordWithTheHandle) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     RegisterOutputFile(handle, "/elsewhere/", "/elsewhere/t.tmp");
@@ -333,8 +319,7 @@ TEST_F(OutputFilesTest, NameIsSetOnEveryRecordWithTheHandle)
     ::close(handle);
 }
 
-TEST(OutputFileNamesTest, NumberedNames)
-{
+TEST(OutputFileNamesTest, NumberedNames) {
     const struct {
         const char* name;
         const char* first;
@@ -360,8 +345,7 @@ TEST(OutputFileNamesTest, NumberedNames)
 
 // ----- recreate --------------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, RecreateKeepsPathAndNameAndEmptiesTheFile)
-{
+TEST_F(OutputFilesTest, RecreateKeepsPathAndNameAndEmptiesTheFile) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_TRUE(WriteAll(handle, "partial data"));
@@ -386,8 +370,7 @@ TEST_F(OutputFilesTest, RecreateKeepsPathAndNameAndEmptiesTheFile)
     EXPECT_EQ(Entries(), std::vector<std::string>{"r.bin"});
 }
 
-TEST_F(OutputFilesTest, RecreateOfAnUnknownHandleTouchesNothing)
-{
+TEST_F(OutputFilesTest, RecreateOfAnUnknownHandleTouchesNothing) {
     const int foreign = ::open(In("foreign.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(foreign, 0);
     ASSERT_TRUE(WriteAll(foreign, "mine"));
@@ -400,8 +383,7 @@ TEST_F(OutputFilesTest, RecreateOfAnUnknownHandleTouchesNothing)
 
 // ----- complete --------------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, CompleteWithANameMovesTheFile)
-{
+TEST_F(OutputFilesTest, CompleteWithANameMovesTheFile) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_TRUE(WriteAll(handle, "the body"));
@@ -415,8 +397,7 @@ TEST_F(OutputFilesTest, CompleteWithANameMovesTheFile)
     EXPECT_EQ(Entries(), std::vector<std::string>{"report.pdf"});
 }
 
-TEST_F(OutputFilesTest, CompleteWithoutANameLeavesTheTemporaryFile)
-{
+TEST_F(OutputFilesTest, CompleteWithoutANameLeavesTheTemporaryFile) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_TRUE(WriteAll(handle, "nameless"));
@@ -428,11 +409,10 @@ TEST_F(OutputFilesTest, CompleteWithoutANameLeavesTheTemporaryFile)
     EXPECT_EQ(Entries().size(), 1u);
 }
 
-TEST_F(OutputFilesTest, CompleteOntoTakenNamesNumbersAndNeverReplaces)
-{
+TEST_F(OutputFilesTest, CompleteOntoTakenNamesNumbersAndNeverReplaces) {
     WriteFile(In("report.pdf"), "old original");
     WriteFile(In("report (1).pdf"), "old first copy");
-    ASSERT_TRUE(QDir(dir.path()).mkdir("data.bin")); // a folder takes a name as well
+    ASSERT_TRUE(QDir(dir.path()).mkdir("data.bin"));            // a folder takes a name as well
     ASSERT_EQ(::symlink("nowhere", In("link.txt").c_str()), 0); // so does a dangling link
 
     const auto complete = [&](const std::string& name, const std::string& body) {
@@ -470,8 +450,7 @@ TEST_F(OutputFilesTest, CompleteOntoTakenNamesNumbersAndNeverReplaces)
     EXPECT_EQ(OutputFileTable::Instance().Size(), 0u);
 }
 
-TEST_F(OutputFilesTest, CompleteGivesUpAfterTheBoundLeavingTheTemporaryFile)
-{
+TEST_F(OutputFilesTest, CompleteGivesUpAfterTheBoundLeavingTheTemporaryFile) {
     WriteFile(In("full.bin"), "0");
     for (int attempt = 1; attempt < MaxOutputNameTries; ++attempt) {
         WriteFile(In(NumberedOutputFileName("full.bin", attempt)), "x");
@@ -488,8 +467,7 @@ TEST_F(OutputFilesTest, CompleteGivesUpAfterTheBoundLeavingTheTemporaryFile)
     EXPECT_EQ(Entries().size(), static_cast<std::size_t>(MaxOutputNameTries) + 1);
 }
 
-TEST_F(OutputFilesTest, CompleteOfAnUnknownHandleNeitherClosesNorMoves)
-{
+TEST_F(OutputFilesTest, CompleteOfAnUnknownHandleNeitherClosesNorMoves) {
     const int foreign = ::open(In("foreign.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(foreign, 0);
     EXPECT_EQ(CompleteOutputFile(foreign), "");
@@ -498,8 +476,7 @@ TEST_F(OutputFilesTest, CompleteOfAnUnknownHandleNeitherClosesNorMoves)
     ::close(foreign);
 }
 
-TEST_F(OutputFilesTest, EveryMoveMethodNeverReplaces)
-{
+TEST_F(OutputFilesTest, EveryMoveMethodNeverReplaces) {
     for (NoReplaceMove method :
          {NoReplaceMove::Best, NoReplaceMove::LinkUnlink, NoReplaceMove::Reserve}) {
         SCOPED_TRACE(static_cast<int>(method));
@@ -524,8 +501,7 @@ TEST_F(OutputFilesTest, EveryMoveMethodNeverReplaces)
 
 // ----- discard ---------------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, DiscardClosesAndDeletesTheTemporaryFile)
-{
+TEST_F(OutputFilesTest, DiscardClosesAndDeletesTheTemporaryFile) {
     std::string temp;
     const FileHandle handle = OpenOutputFile(folder, temp);
     ASSERT_TRUE(WriteAll(handle, "partial"));
@@ -538,8 +514,7 @@ TEST_F(OutputFilesTest, DiscardClosesAndDeletesTheTemporaryFile)
     EXPECT_TRUE(Entries().empty());
 }
 
-TEST_F(OutputFilesTest, DiscardOfAnUnknownHandleTouchesNothing)
-{
+TEST_F(OutputFilesTest, DiscardOfAnUnknownHandleTouchesNothing) {
     // A completed download, a download that keeps its file, and a descriptor that is not ours.
     std::string doneTemp;
     const FileHandle done = OpenOutputFile(folder, doneTemp);
@@ -573,8 +548,7 @@ TEST_F(OutputFilesTest, DiscardOfAnUnknownHandleTouchesNothing)
 
 // ----- two threads -----------------------------------------------------------------------------
 
-TEST_F(OutputFilesTest, TwoThreadsShareTheTable)
-{
+TEST_F(OutputFilesTest, TwoThreadsShareTheTable) {
     // The UI thread opens files, hands one per round to the worker and discards another; the
     // worker writes, names (mostly the same name, so numbering races too), sometimes recreates,
     // and completes. Descriptors are reused all the time.

@@ -10,13 +10,11 @@
 
 namespace {
 
-std::string Md5Of(const std::string& text)
-{
+std::string Md5Of(const std::string& text) {
     return Md5Hex(text.data(), text.size());
 }
 
-int DifferingPositions(const std::string& a, const std::string& b)
-{
+int DifferingPositions(const std::string& a, const std::string& b) {
     EXPECT_EQ(a.size(), b.size());
     int count = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
@@ -25,13 +23,11 @@ int DifferingPositions(const std::string& a, const std::string& b)
     return count;
 }
 
-bool AllFromAlphabet(const std::string& text, std::string_view alphabet)
-{
+bool AllFromAlphabet(const std::string& text, std::string_view alphabet) {
     return text.find_first_not_of(alphabet) == std::string::npos;
 }
 
-TEST(Md5HexTest, Rfc1321TestSuite)
-{
+TEST(Md5HexTest, Rfc1321TestSuite) {
     EXPECT_EQ(Md5Of(""), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(Md5Of("a"), "0cc175b9c0f1b6a831c399e269772661");
     EXPECT_EQ(Md5Of("abc"), "900150983cd24fb0d6963f7d28e17f72");
@@ -44,18 +40,17 @@ TEST(Md5HexTest, Rfc1321TestSuite)
               "57edf4a22be3c955ac49da2e2107b67a");
 }
 
-TEST(Md5HexTest, HashesExactlyTheGivenBytes)
-{
+TEST(Md5HexTest, HashesExactlyTheGivenBytes) {
     EXPECT_EQ(Md5Hex(nullptr, 0), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(Md5Hex("abcdef", 3), "900150983cd24fb0d6963f7d28e17f72");
     const std::string withZero("a\0b", 3);
     EXPECT_NE(Md5Of(withZero), Md5Of("a"));
 }
 
-TEST(MakeRequestTokenTest, TenDigitsDifferFromThePlainDigestOverManyPaths)
-{
+TEST(MakeRequestTokenTest, TenDigitsDifferFromThePlainDigestOverManyPaths) {
     for (int i = 0; i < 2000; ++i) {
-        const std::string path = "/dir" + std::to_string(i) + "/file.bin?v=" + std::to_string(i * 7);
+        const std::string path =
+            "/dir" + std::to_string(i) + "/file.bin?v=" + std::to_string(i * 7);
         SCOPED_TRACE(path);
         const std::string plain = Md5Of(path);
         const std::string token = MakeRequestToken(path);
@@ -65,8 +60,7 @@ TEST(MakeRequestTokenTest, TenDigitsDifferFromThePlainDigestOverManyPaths)
     }
 }
 
-TEST(MakeRequestTokenTest, SeededTokensDifferInTenPositionsForManySeeds)
-{
+TEST(MakeRequestTokenTest, SeededTokensDifferInTenPositionsForManySeeds) {
     const std::string path = "/a.zip";
     const std::string plain = Md5Of(path);
     for (std::uint32_t seed = 0; seed < 5000; ++seed) {
@@ -77,8 +71,7 @@ TEST(MakeRequestTokenTest, SeededTokensDifferInTenPositionsForManySeeds)
     }
 }
 
-TEST(MakeRequestTokenTest, SameSeedSameToken)
-{
+TEST(MakeRequestTokenTest, SameSeedSameToken) {
     for (std::uint32_t seed : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
         EXPECT_EQ(MakeRequestToken("/a.zip", seed), MakeRequestToken("/a.zip", seed));
         std::string scrambled = Md5Of("/a.zip");
@@ -93,8 +86,7 @@ TEST(MakeRequestTokenTest, SameSeedSameToken)
     EXPECT_GT(tokens.size(), 90u);
 }
 
-TEST(MakeRequestTokenTest, QueryAndFragmentAreHashed)
-{
+TEST(MakeRequestTokenTest, QueryAndFragmentAreHashed) {
     const std::uint32_t seed = 77;
     const std::string a = MakeRequestToken("/a.zip", seed);
     const std::string b = MakeRequestToken("/a.zip?x=1", seed);
@@ -104,8 +96,7 @@ TEST(MakeRequestTokenTest, QueryAndFragmentAreHashed)
     EXPECT_NE(a, b);
 }
 
-TEST(MakeRequestTokenTest, SafeOnManyThreadsAtOnce)
-{
+TEST(MakeRequestTokenTest, SafeOnManyThreadsAtOnce) {
     std::vector<std::thread> threads;
     std::vector<int> failures(8, 0);
     for (int t = 0; t < 8; ++t) {
@@ -129,8 +120,7 @@ TEST(MakeRequestTokenTest, SafeOnManyThreadsAtOnce)
     }
 }
 
-TEST(ScrambleHexDigitsTest, CountAboveLengthChangesEveryCharacter)
-{
+TEST(ScrambleHexDigitsTest, CountAboveLengthChangesEveryCharacter) {
     for (std::uint32_t seed = 0; seed < 200; ++seed) {
         const std::string original = "0123456789abcdef0f";
         std::string text = original;
@@ -145,8 +135,7 @@ TEST(ScrambleHexDigitsTest, CountAboveLengthChangesEveryCharacter)
     EXPECT_EQ(one.size(), 1u);
 }
 
-TEST(ScrambleHexDigitsTest, CountIsHonouredExactly)
-{
+TEST(ScrambleHexDigitsTest, CountIsHonouredExactly) {
     const std::string original = Md5Of("count");
     for (int count = 0; count <= 32; ++count) {
         for (std::uint32_t seed = 0; seed < 50; ++seed) {
@@ -163,8 +152,7 @@ TEST(ScrambleHexDigitsTest, CountIsHonouredExactly)
     EXPECT_EQ(empty, "");
 }
 
-TEST(ScrambleHexDigitsTest, DigitMappingOfStep5)
-{
+TEST(ScrambleHexDigitsTest, DigitMappingOfStep5) {
     // With a two-character alphabet r is always 0: a character found at index 1 or later
     // becomes alphabet[0], any other becomes alphabet[1].
     for (std::uint32_t seed = 0; seed < 20; ++seed) {
@@ -190,8 +178,7 @@ TEST(ScrambleHexDigitsTest, DigitMappingOfStep5)
     EXPECT_EQ(seen.count('a'), 0u);
 }
 
-TEST(ScrambleHexDigitsTest, PositionsFollowTheDescendingListAndItsShuffle)
-{
+TEST(ScrambleHexDigitsTest, PositionsFollowTheDescendingListAndItsShuffle) {
     // n = 2: the list 1, 0 is always exchanged at i = 1 (j = r mod 1 = 0), so position 0 is the
     // first one changed.
     for (std::uint32_t seed = 0; seed < 50; ++seed) {
@@ -217,8 +204,7 @@ TEST(ScrambleHexDigitsTest, PositionsFollowTheDescendingListAndItsShuffle)
     }
 }
 
-TEST(ScrambleHexDigitsTest, AlphabetTooSmallChangesNothing)
-{
+TEST(ScrambleHexDigitsTest, AlphabetTooSmallChangesNothing) {
     std::string text = "aaaa";
     ScrambleHexDigits(text, 4, "a", 3);
     EXPECT_EQ(text, "aaaa");

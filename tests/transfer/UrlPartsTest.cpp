@@ -14,7 +14,7 @@ struct SplitCase {
     std::string suffix;
 };
 
-// Part 2.2, "Edge cases worth testing", in order, plus a few consequences stated there.
+// The documented edge cases of the split, plus a few of their consequences.
 const std::vector<SplitCase> Cases = {
     {"server/files/a.zip", "server", "/files/a.zip", ""},
     {"http://server/dl?id=3#top", "server", "/dl", "?id=3#top"},
@@ -39,8 +39,7 @@ const std::vector<SplitCase> Cases = {
     {"a://b://c/d", "b:", "//c/d", ""},
 };
 
-TEST(SplitUrlTest, EveryEdgeCaseOfPart22)
-{
+TEST(SplitUrlTest, EveryEdgeCaseOfPart22) {
     for (const SplitCase& c : Cases) {
         SCOPED_TRACE("url: \"" + c.url + "\"");
         const UrlParts parts = SplitUrl(c.url);
@@ -50,8 +49,7 @@ TEST(SplitUrlTest, EveryEdgeCaseOfPart22)
     }
 }
 
-TEST(SplitUrlTest, WorkerSplitOfTheObjectPathKeepsTheObject)
-{
+TEST(SplitUrlTest, WorkerSplitOfTheObjectPathKeepsTheObject) {
     // The object requested is path + suffix; splitting that object again gives it back.
     for (const SplitCase& c : Cases) {
         SCOPED_TRACE("url: \"" + c.url + "\"");

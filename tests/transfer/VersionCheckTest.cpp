@@ -13,8 +13,7 @@ namespace {
 
 class VersionCheckTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         SetNewVersionHook([this] { ++calls; });
     }
     void TearDown() override { SetNewVersionHook({}); }
@@ -22,24 +21,21 @@ protected:
     std::atomic<int> calls{0};
 };
 
-TEST_F(VersionCheckTest, NamedConstants)
-{
+TEST_F(VersionCheckTest, NamedConstants) {
     EXPECT_EQ(VersionHeaderName, "ActualDFXVersion");
     EXPECT_EQ(VersionHeaderName.size(), 16u);
     EXPECT_EQ(ProgramVersion, "v.0.2");
 }
 
-TEST_F(VersionCheckTest, EqualValueNotifiesNothing)
-{
+TEST_F(VersionCheckTest, EqualValueNotifiesNothing) {
     CheckServerVersion("v.0.2");
     CheckServerVersion(std::string(ProgramVersion));
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(VersionCheckTest, AnyOtherValueNotifiesOncePerCall)
-{
-    const char* values[] = {"", "v.0.1", " v.0.2", "v.0.2 ", "V.0.2", "v.0.3", "v.0.20", "0.2",
-                            "v.0.2\r\n"};
+TEST_F(VersionCheckTest, AnyOtherValueNotifiesOncePerCall) {
+    const char* values[] = {"",      "v.0.1",  " v.0.2", "v.0.2 ",   "V.0.2",
+                            "v.0.3", "v.0.20", "0.2",    "v.0.2\r\n"};
     int expected = 0;
     for (const char* value : values) {
         SCOPED_TRACE(std::string("value \"") + value + "\"");
@@ -55,8 +51,7 @@ TEST_F(VersionCheckTest, AnyOtherValueNotifiesOncePerCall)
     EXPECT_EQ(calls, expected + 3);
 }
 
-TEST_F(VersionCheckTest, NoHookInstalledIsHarmless)
-{
+TEST_F(VersionCheckTest, NoHookInstalledIsHarmless) {
     SetNewVersionHook({});
     CheckServerVersion("v.0.1");
     CheckServerVersion("");
@@ -64,8 +59,7 @@ TEST_F(VersionCheckTest, NoHookInstalledIsHarmless)
     EXPECT_EQ(calls, 0);
 }
 
-TEST_F(VersionCheckTest, NotifyRunsTheHookOnTheCallingThread)
-{
+TEST_F(VersionCheckTest, NotifyRunsTheHookOnTheCallingThread) {
     std::thread::id seen;
     SetNewVersionHook([&seen] { seen = std::this_thread::get_id(); });
     std::thread worker([] { CheckServerVersion("v.0.3"); });
@@ -74,8 +68,7 @@ TEST_F(VersionCheckTest, NotifyRunsTheHookOnTheCallingThread)
     EXPECT_EQ(seen, workerId);
 }
 
-TEST_F(VersionCheckTest, TheHookMayReplaceItselfWithoutDeadlock)
-{
+TEST_F(VersionCheckTest, TheHookMayReplaceItselfWithoutDeadlock) {
     int second = 0;
     SetNewVersionHook([&second] { SetNewVersionHook([&second] { ++second; }); });
     NotifyNewVersion(); // installs the second hook from inside the first
@@ -84,8 +77,7 @@ TEST_F(VersionCheckTest, TheHookMayReplaceItselfWithoutDeadlock)
     EXPECT_EQ(second, 1);
 }
 
-TEST_F(VersionCheckTest, ABlockingHookDoesNotBlockInstallingAnother)
-{
+TEST_F(VersionCheckTest, ABlockingHookDoesNotBlockInstallingAnother) {
     // The worker waits in the hook (the user answering); meanwhile the UI thread can still
     // install or remove the hook.
     std::mutex mutex;
@@ -114,8 +106,7 @@ TEST_F(VersionCheckTest, ABlockingHookDoesNotBlockInstallingAnother)
     worker.join();
 }
 
-TEST_F(VersionCheckTest, ConcurrentChecksAndInstallsAreSafe)
-{
+TEST_F(VersionCheckTest, ConcurrentChecksAndInstallsAreSafe) {
     std::atomic<bool> stop{false};
     std::thread installer([&] {
         while (!stop) {
