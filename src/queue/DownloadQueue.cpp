@@ -486,7 +486,7 @@ void DownloadQueue::LoadList() {
 
 bool DownloadQueue::SaveList() {
     saveTimer_.stop();
-    const bool saved = SaveListFile(EncodeList(items_));
+    const bool saved = SaveListFile(items_);
     if (saved) {
         emit listSaved();
     }
@@ -517,7 +517,7 @@ void DownloadQueue::Teardown() {
         PauseAllStates(false);
     }
     CutOffTransfer(true);
-    SaveListFile(EncodeList(items_));
+    SaveListFile(items_);
     WriteSetting(SaveFolderSetting, saveFolder_);
 }
 

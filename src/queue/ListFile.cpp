@@ -2,6 +2,7 @@
 
 #include "Settings.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -14,6 +15,8 @@
 namespace {
 
 constexpr int ListPathSetting = 1;
+// The list is written in pieces of about this size, never held whole in memory.
+constexpr qsizetype WriteChunk = 64 * 1024;
 
 void AppendLittleEndian32(QByteArray& bytes, std::uint32_t value) {
     const char le[4] = {static_cast<char>(value & 0xff), static_cast<char>((value >> 8) & 0xff),
@@ -30,14 +33,27 @@ std::uint32_t ReadLittleEndian32(const char* at) {
 
 } // namespace
 
-QByteArray EncodeList(const DownloadItems& items) {
+void WriteList(QIODevice& device, const DownloadItems& items) {
     QByteArray bytes;
     AppendLittleEndian32(bytes, static_cast<std::uint32_t>(items.size()));
+    std::string record;
     for (const auto& item : items) {
-        const std::string record = item->ToRecord();
+        record = item->ToRecord();
         AppendLittleEndian32(bytes, static_cast<std::uint32_t>(record.size()));
         bytes.append(record.data(), static_cast<qsizetype>(record.size()));
+        if (bytes.size() >= WriteChunk) {
+            device.write(bytes);
+            bytes.clear();
+        }
     }
+    device.write(bytes);
+}
+
+QByteArray EncodeList(const DownloadItems& items) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WriteList(buffer, items);
     return bytes;
 }
 
@@ -94,7 +110,7 @@ DownloadItems LoadListFile() {
     return DecodeList(file.readAll());
 }
 
-bool SaveListFile(const QByteArray& bytes) {
+bool SaveListFile(const DownloadItems& items) {
     const std::string setting = ReadSetting(ListPathSetting);
     const std::string path = setting.empty() ? DefaultListPath() : setting;
     if (path.empty()) {
@@ -107,6 +123,6 @@ bool SaveListFile(const QByteArray& bytes) {
     if (path != setting) {
         WriteSetting(ListPathSetting, path);
     }
-    file.write(bytes);
+    WriteList(file, items);
     return file.commit();
 }

@@ -26,8 +26,8 @@ std::string DefaultListPath();
 // Loads the file named by setting 1; nothing when the setting is empty or the file unreadable.
 DownloadItems LoadListFile();
 
-// Writes the bytes atomically (a temporary file renamed over the old one) to the path of
+// Writes the list atomically (a temporary file renamed over the old one) to the path of
 // setting 1, or, when that is empty, to DefaultListPath(). The path is stored in setting 1 once
 // the file could be created; when it cannot be, nothing is written and the setting is left.
 // Returns whether the file was written.
-bool SaveListFile(const QByteArray& bytes);
+bool SaveListFile(const DownloadItems& items);
