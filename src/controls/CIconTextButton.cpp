@@ -1,0 +1,62 @@
+#include "CIconTextButton.h"
+
+#include "DrawKeyedBitmap.h"
+#include "ResourceImages.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPalette>
+#include <QRect>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kCaptionBottomMargin = 5;
+constexpr int kIconLift = 5;
+
+} // namespace
+
+CIconTextButton::CIconTextButton(QWidget* parent) : QAbstractButton(parent) {}
+
+void CIconTextButton::SetIconBitmap(const QImage& icon) {
+    m_iconBitmap = icon;
+    updateGeometry();
+    update();
+}
+
+void CIconTextButton::SetIconBitmap(int resourceId) {
+    SetIconBitmap(LoadBitmapResource(resourceId));
+}
+
+QSize CIconTextButton::sizeHint() const {
+    const QFontMetrics metrics(font());
+    const int width = std::max(m_iconBitmap.width(), metrics.horizontalAdvance(text())) + 16;
+    const int height = m_iconBitmap.height() + metrics.height() + 2 * kIconLift + 8;
+    return {width, height};
+}
+
+void CIconTextButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const bool pressed = isDown();
+
+    QStyleOptionButton frame;
+    frame.initFrom(this);
+    frame.state &= ~QStyle::State_HasFocus;
+    frame.state |= pressed ? QStyle::State_Sunken : QStyle::State_Raised;
+    style()->drawControl(QStyle::CE_PushButtonBevel, &frame, &painter, this);
+
+    const int shift = pressed ? 1 : 0;
+    const QRect content(shift, shift, width() - 1, height() - kCaptionBottomMargin);
+    painter.setPen(palette().color(QPalette::ButtonText));
+    painter.setFont(font());
+    painter.drawText(content, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextSingleLine, text());
+
+    if (!m_iconBitmap.isNull()) {
+        const int x = content.left() + (content.width() - m_iconBitmap.width()) / 2;
+        const int y = content.top() + (content.height() - m_iconBitmap.height()) / 2 - kIconLift;
+        DrawKeyedBitmap(painter, x, y, m_iconBitmap);
+    }
+}
