@@ -2,28 +2,18 @@
 
 #include "DownloadListRoles.h"
 
-#include <QApplication>
-#include <QBrush>
 #include <QModelIndex>
 #include <QPainter>
-#include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QVariant>
-#include <QWidget>
 
 CProgressListDelegate::CProgressListDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
 void CProgressListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const {
-    QStyleOptionViewItem cell(option);
-    initStyleOption(&cell, index);
-    if (cell.state.testFlag(QStyle::State_Selected)) {
-        // The selection look wins over the state colours.
-        cell.backgroundBrush = QBrush();
-    }
-    const QStyle* style = cell.widget != nullptr ? cell.widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);
-
+    // The base delegate takes the colours from ForegroundRole and BackgroundRole; the view's
+    // full-row selection paints over them.
+    QStyledItemDelegate::paint(painter, option, index);
     if (index.column() != kProgressColumn) {
         return;
     }

@@ -78,18 +78,10 @@ TEST_F(DraggableDialog, PressOnAControlGoesToTheControl) {
 
     Drag(button, QPoint(20, 20), QPoint(6, 4));
     Drag(clickArea, QPoint(5, 5), QPoint(4, 3));
+    Drag(clickArea, QPoint(5, 5), QPoint(60, 0)); // released off the area: no click
+    QTest::mouseClick(clickArea, Qt::RightButton);
     EXPECT_EQ(dialog.pos(), start);
     EXPECT_EQ(buttonClicks.count(), 1);
-    ASSERT_EQ(areaClicks.count(), 1);
-    EXPECT_EQ(areaClicks.at(0).at(0).toInt(), kClickAreaId);
-}
-
-TEST_F(DraggableDialog, ClickAreaReportsOnlyClicksEndingOnIt) {
-    QSignalSpy areaClicks(clickArea, &CPictureStatic::clicked);
-    QTest::mouseClick(clickArea, Qt::RightButton);
-    Drag(clickArea, QPoint(5, 5), QPoint(60, 0));
-    EXPECT_EQ(areaClicks.count(), 0);
-    QTest::mouseClick(clickArea, Qt::LeftButton);
     ASSERT_EQ(areaClicks.count(), 1);
     EXPECT_EQ(areaClicks.at(0).at(0).toInt(), kClickAreaId);
 }
