@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kCaptionBottomMargin = 5;
 constexpr int kIconLift = 5;
+// Room left between the frame and the widest or tallest content in the size hint.
+constexpr int kFramePadding = 8;
 
 } // namespace
 
@@ -33,8 +35,10 @@ void CIconTextButton::SetIconBitmap(int resourceId) {
 
 QSize CIconTextButton::sizeHint() const {
     const QFontMetrics metrics(font());
-    const int width = std::max(m_iconBitmap.width(), metrics.horizontalAdvance(text())) + 16;
-    const int height = m_iconBitmap.height() + metrics.height() + 2 * kIconLift + 8;
+    const int width =
+        std::max(m_iconBitmap.width(), metrics.horizontalAdvance(text())) + 2 * kFramePadding;
+    const int height =
+        kFramePadding + m_iconBitmap.height() + kIconLift + metrics.height() + kCaptionBottomMargin;
     return {width, height};
 }
 
