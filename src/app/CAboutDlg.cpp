@@ -1,10 +1,11 @@
 #include "CAboutDlg.h"
 
 #include "DialogTemplate.h"
+#include "ResourceImages.h"
 
 #include <QAbstractButton>
+#include <QIcon>
 #include <QLabel>
-#include <QPixmap>
 
 namespace {
 
@@ -15,7 +16,7 @@ const DialogTemplate& AboutTemplate() {
         {
             {-1, Kind::Icon, 11, 17, 20, 20, ""},
             {CAboutDlg::VersionTextId, Kind::Label, 40, 10, 119, 8, "Dartflux v.0.2"},
-            {-1, Kind::Label, 40, 25, 119, 8, "Downloads that survive every pause."},
+            {-1, Kind::Label, 40, 25, 119, 8, "Keeps every byte."},
             {CAboutDlg::OkId, Kind::DefaultButton, 178, 7, 50, 14, "OK"},
         });
     return dialog;
@@ -27,8 +28,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("About Dartflux");
     const std::vector<QWidget*> controls = AboutTemplate().Build(*this);
     auto* icon = static_cast<QLabel*>(controls[0]);
-    icon->setPixmap(QPixmap(":/res/icon140.png")
-                        .scaled(icon->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setPixmap(LoadIconResource(140).pixmap(icon->size()));
     static_cast<QLabel*>(controls[1])->setTextFormat(Qt::PlainText);
     connect(static_cast<QAbstractButton*>(controls[3]), &QAbstractButton::clicked, this,
             &CAboutDlg::accept);

@@ -1,9 +1,10 @@
 #include "CAddUrlsDlg.h"
 
+#include "CBitmapButton.h"
 #include "DialogTemplate.h"
+#include "ResourceImages.h"
 
 #include <QAbstractButton>
-#include <QIcon>
 #include <QPlainTextEdit>
 
 namespace {
@@ -26,9 +27,12 @@ const DialogTemplate& AddUrlsTemplate() {
 
 CAddUrlsDlg::CAddUrlsDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Add URL's");
-    setWindowIcon(QIcon(":/res/icon141.png"));
+    setWindowIcon(LoadIconResource(141));
     const std::vector<QWidget*> controls = AddUrlsTemplate().Build(*this);
     urlField_ = static_cast<QPlainTextEdit*>(controls[1]);
+    static_cast<CBitmapButton*>(controls[4])->LoadBitmaps(143, 144, 142);
+    static_cast<CBitmapButton*>(controls[3])->LoadBitmaps(146, 147, 145);
+    static_cast<CBitmapButton*>(controls[2])->LoadBitmaps(149, 150, 148);
     connect(static_cast<QAbstractButton*>(controls[2]), &QAbstractButton::clicked, this,
             &CAddUrlsDlg::OnPaste);
     connect(static_cast<QAbstractButton*>(controls[3]), &QAbstractButton::clicked, this,

@@ -2,6 +2,8 @@
 
 #include "CDownloaderDlg.h"
 
+#include "ResourceImages.h"
+
 #include <QSessionManager>
 #include <QSocketNotifier>
 
@@ -22,7 +24,7 @@ void OnSignal(int) {
 } // namespace
 
 CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
-    setWindowIcon(QIcon(":/res/icon140.png"));
+    setWindowIcon(LoadIconResource(140));
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
         signalNotifier_ = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
         connect(signalNotifier_.get(), &QSocketNotifier::activated, this,

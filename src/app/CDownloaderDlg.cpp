@@ -2,24 +2,25 @@
 
 #include "CAboutDlg.h"
 #include "CAddUrlsDlg.h"
+#include "CBitmapButton.h"
 #include "CFolderChooser.h"
+#include "CIconTextButton.h"
+#include "CPictureStatic.h"
+#include "CProgressListCtrl.h"
+#include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "DownloadQueue.h"
+#include "ResourceImages.h"
 #include "Settings.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
 #include <QDir>
-#include <QHeaderView>
-#include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QStandardPaths>
-#include <QTreeView>
 #include <QUrl>
 
 #include <algorithm>
@@ -54,16 +55,39 @@ const DialogTemplate& MainTemplate() {
 
 constexpr int ColumnWidths[] = {320, 120, 80, 80};
 
+struct ToolbarIcon {
+    int buttonId;
+    int bitmapId;
+};
+constexpr ToolbarIcon ToolbarIcons[] = {
+    {CDownloaderDlg::AddUrlId, 156},    {CDownloaderDlg::StartId, 157},
+    {CDownloaderDlg::PauseId, 158},     {CDownloaderDlg::RemoveId, 159},
+    {CDownloaderDlg::StartAllId, 160},  {CDownloaderDlg::PauseAllId, 161},
+    {CDownloaderDlg::RemoveAllId, 162},
+};
+
+struct ButtonPictures {
+    int buttonId;
+    int normal;
+    int pressed;
+    int focused;
+};
+constexpr ButtonPictures FolderButtonPictures[] = {
+    {CDownloaderDlg::BrowseId, 152, 153, 151},
+    {CDownloaderDlg::OpenFolderId, 164, 165, 163},
+};
+
 } // namespace
 
 CDownloaderDlg::CDownloaderDlg(QWidget* parent)
-    : QDialog(parent), queue_(std::make_unique<DownloadQueue>()) {
+    : CDraggableDialog(parent), queue_(std::make_unique<DownloadQueue>()) {
     setWindowTitle("Dartflux v.0.2");
-    setWindowIcon(QIcon(":/res/icon140.png"));
+    setWindowIcon(LoadIconResource(140));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     BuildMenu();
     BuildControls(menuBar_->sizeHint().height());
+    LoadPictures();
 
     queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
     connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
@@ -105,31 +129,29 @@ void CDownloaderDlg::BuildControls(int top) {
     const std::vector<QWidget*> controls = MainTemplate().Build(*this, top);
     menuBar_->setGeometry(0, 0, width(), top);
     for (QWidget* control : controls) {
-        const int id = control->property("controlId").toInt();
+        const int id = GetControlId(control);
         if (auto* button = qobject_cast<QAbstractButton*>(control)) {
             connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
-        }
-        if (id == -1 && qobject_cast<QLabel*>(control) != nullptr &&
-            control->width() < control->height()) {
-            static_cast<QLabel*>(control)->setPixmap(QPixmap(":/res/bitmap166.png"));
-        }
-        if (id == ListId) {
-            list_ = static_cast<QTreeView*>(control);
-        } else if (id == FolderFieldId) {
-            folderField_ = static_cast<QLineEdit*>(control);
+        } else if (auto* clickArea = qobject_cast<CPictureStatic*>(control)) {
+            connect(clickArea, &CPictureStatic::clicked, this, &CDownloaderDlg::OnCommand);
         }
     }
+    list_ = static_cast<CProgressListCtrl*>(FindControl(this, ListId));
+    folderField_ = static_cast<QLineEdit*>(FindControl(this, FolderFieldId));
     list_->setModel(queue_.get());
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setItemsExpandable(false);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list_->header()->setSectionsClickable(false);
-    list_->header()->setSectionsMovable(false);
-    list_->header()->setStretchLastSection(false);
     for (int column = 0; column < 4; ++column) {
         list_->setColumnWidth(column, ColumnWidths[column]);
+    }
+}
+
+void CDownloaderDlg::LoadPictures() {
+    for (const ToolbarIcon& icon : ToolbarIcons) {
+        static_cast<CIconTextButton*>(FindControl(this, icon.buttonId))
+            ->SetIconBitmap(icon.bitmapId);
+    }
+    for (const ButtonPictures& pictures : FolderButtonPictures) {
+        static_cast<CBitmapButton*>(FindControl(this, pictures.buttonId))
+            ->LoadBitmaps(pictures.normal, pictures.pressed, pictures.focused);
     }
 }
 

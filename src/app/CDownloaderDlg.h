@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "CDraggableDialog.h"
+
 #include <QString>
 
 #include <memory>
@@ -9,12 +10,12 @@
 class DownloadQueue;
 class QLineEdit;
 class QMenuBar;
-class QTreeView;
+class CProgressListCtrl;
 
 // The program's one window: the toolbar, the download list, the "Save to:" folder and the menu.
 // It owns the download queue, routes every command to it by id, and on destruction pauses the
 // queue and saves the list and the folder.
-class CDownloaderDlg : public QDialog {
+class CDownloaderDlg : public CDraggableDialog {
     Q_OBJECT
 
 public:
@@ -55,6 +56,7 @@ protected:
 private:
     void BuildMenu();
     void BuildControls(int top);
+    void LoadPictures();
     void InitFolder();
     void ShowFolder();
     std::vector<int> SelectedRows() const;
@@ -68,7 +70,7 @@ private:
 
     std::unique_ptr<DownloadQueue> queue_;
     QMenuBar* menuBar_ = nullptr;
-    QTreeView* list_ = nullptr;
+    CProgressListCtrl* list_ = nullptr;
     QLineEdit* folderField_ = nullptr;
     QString downloadFolder_;
     // Nothing sets it: the click area opens nothing.

@@ -1,26 +1,38 @@
 #include "DialogTemplate.h"
 
+#include "CBitmapButton.h"
+#include "CIconTextButton.h"
+#include "CPictureStatic.h"
+#include "CProgressListCtrl.h"
+#include "ControlLookup.h"
 #include "DialogUnits.h"
+#include "ResourceImages.h"
 
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTreeView>
 
 #include <utility>
 
 namespace {
 
+constexpr int SeparatorBitmapId = 166;
+
 QWidget* CreateControl(const DialogControl& control, QDialog& dialog) {
     using Kind = DialogControl::Kind;
     switch (control.kind) {
-    case Kind::Button:
+    case Kind::Button: {
+        auto* button = new CBitmapButton(&dialog);
+        button->setText(control.text);
+        return button;
+    }
     case Kind::ToolbarButton: {
-        auto* button = new QPushButton(control.text, &dialog);
-        button->setAutoDefault(false);
+        auto* button = new CIconTextButton(&dialog);
+        button->setText(control.text);
         return button;
     }
     case Kind::DefaultButton: {
@@ -30,10 +42,15 @@ QWidget* CreateControl(const DialogControl& control, QDialog& dialog) {
     }
     case Kind::Label:
         return new QLabel(control.text, &dialog);
-    case Kind::Separator:
+    case Kind::Separator: {
+        auto* separator = new QLabel(&dialog);
+        separator->setPixmap(QPixmap::fromImage(LoadBitmapResource(SeparatorBitmapId)));
+        return separator;
+    }
     case Kind::Icon:
-    case Kind::ClickArea:
         return new QLabel(&dialog);
+    case Kind::ClickArea:
+        return new CPictureStatic(&dialog);
     case Kind::Panel: {
         auto* panel = new QFrame(&dialog);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -52,7 +69,7 @@ QWidget* CreateControl(const DialogControl& control, QDialog& dialog) {
         return edit;
     }
     case Kind::List:
-        return new QTreeView(&dialog);
+        return new CProgressListCtrl(&dialog);
     }
     return nullptr;
 }
@@ -67,7 +84,7 @@ std::vector<QWidget*> DialogTemplate::Build(QDialog& dialog, int topOffset) cons
     std::vector<QWidget*> created;
     for (const DialogControl& control : controls_) {
         QWidget* widget = CreateControl(control, dialog);
-        widget->setProperty("controlId", control.id);
+        SetControlId(widget, control.id);
         widget->setGeometry(units.ToPixels(control.x, control.y, control.width, control.height)
                                 .translated(0, topOffset));
         created.push_back(widget);

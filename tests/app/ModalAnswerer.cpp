@@ -37,5 +37,15 @@ void ModalAnswerer::Poll() {
     lastHandled_ = dialog;
     auto action = std::move(actions_.front());
     actions_.pop_front();
-    action(*dialog);
+    // Run outside the timer's slot: Qt does not fire a timer again while its slot runs, and
+    // the action may open the next modal dialog that this timer has to find.
+    QPointer<QDialog> target = dialog;
+    QMetaObject::invokeMethod(
+        dialog,
+        [target, action = std::move(action)] {
+            if (target != nullptr) {
+                action(*target);
+            }
+        },
+        Qt::QueuedConnection);
 }
