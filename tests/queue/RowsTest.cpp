@@ -59,7 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{1000000000000000, "976.562.500.000"}, SizeCase{-2048, "-2"},
                       SizeCase{-1023, "0"}, SizeCase{-1024 * 5000LL, "-5000"},
                       SizeCase{1024 * 1002003LL, "1.002.003"},
-                      SizeCase{std::numeric_limits<std::int64_t>::max(), "9007199.254.740.991"}));
+                      SizeCase{std::numeric_limits<std::int64_t>::max(), "9007199.254.740.991"}),
+    [](const ::testing::TestParamInfo<SizeCase>& info) {
+        return "Bytes" + std::to_string(info.index);
+    });
 
 TEST(RowTextTest, PercentAndNameCells) {
     DownloadItem item;
