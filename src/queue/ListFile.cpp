@@ -38,7 +38,15 @@ void WriteList(QIODevice& device, const DownloadItems& items) {
     AppendLittleEndian32(bytes, static_cast<std::uint32_t>(items.size()));
     std::string record;
     for (const auto& item : items) {
-        record = item->ToRecord();
+        // No transfer outlives the process that ran it: on disk a running item is a paused one,
+        // so after a crash it comes back resumable.
+        if (item->state == DownloadState::Progress) {
+            DownloadItem paused = *item;
+            paused.state = DownloadState::Pause;
+            record = paused.ToRecord();
+        } else {
+            record = item->ToRecord();
+        }
         AppendLittleEndian32(bytes, static_cast<std::uint32_t>(record.size()));
         bytes.append(record.data(), static_cast<qsizetype>(record.size()));
         if (bytes.size() >= WriteChunk) {

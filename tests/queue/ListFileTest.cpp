@@ -277,7 +277,8 @@ TEST_F(ListFileTest, SavingReplacesTheWholeFile) {
     EXPECT_EQ(FileBytes(path), Count(0));
 }
 
-// Without any teardown the file holds each change a moment later, so a kill loses nothing.
+// Without any teardown the file holds each change a moment later, so a kill loses nothing; the
+// running item is stored as paused, ready to resume in the next run.
 TEST_F(ListFileTest, EveryChangeReachesTheFileSoonWithoutTeardown) {
     ScriptedTransfers transfers;
     const std::string path = folder.filePath("list.dat").toStdString();
@@ -294,7 +295,7 @@ TEST_F(ListFileTest, EveryChangeReachesTheFileSoonWithoutTeardown) {
     ASSERT_TRUE(WaitFor(
         [&] {
             const DownloadItems items = onDisk();
-            return items.size() == 2 && items[0]->state == S::Progress &&
+            return items.size() == 2 && items[0]->state == S::Pause &&
                    !items[0]->tempPath.empty();
         },
         3000));
