@@ -17,6 +17,7 @@ int main(int argc, char* argv[]) {
     setenv("XDG_CONFIG_HOME", (path + "/.config").constData(), 1);
     setenv("XDG_DATA_HOME", (path + "/.local/share").constData(), 1);
     setenv("XDG_CACHE_HOME", (path + "/.cache").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", path.constData(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
