@@ -1,5 +1,7 @@
 #include "NginxServer.h"
 
+#include "LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -13,21 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-int FreeLoopbackPort() {
-    int socketFd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(socketFd);
-    return port;
-}
 
 bool Accepts(int port) {
     int socketFd = socket(AF_INET, SOCK_STREAM, 0);

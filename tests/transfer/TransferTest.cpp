@@ -1,4 +1,5 @@
 #include "Transfer.h"
+#include "LoopbackPort.h"
 #include "NginxServer.h"
 #include "OutputFiles.h"
 #include "RecordingOwner.h"
@@ -13,11 +14,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,18 +72,6 @@ int DifferingPositions(const std::string& left, const std::string& right) {
         count += left[i] != right[i] ? 1 : 0;
     }
     return count;
-}
-
-int ClosedLoopbackPort() {
-    int socketFd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(socketFd);
-    return ntohs(address.sin_port);
 }
 
 std::string Sha256(const std::string& data) {
@@ -523,7 +509,7 @@ TEST_F(TransferTest, FailuresBeforeTheResponseNameTheirStep) {
     });
     const std::string hostAndPort = "127.0.0.1:" + std::to_string(server.port());
     const std::vector<Case> cases = {
-        {"http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x", true, 4,
+        {"http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x", true, 4,
          CURLE_COULDNT_CONNECT},
         {"ftp://" + hostAndPort + "/y", true, 5, CURLE_UNSUPPORTED_PROTOCOL},
         {"gopher://" + hostAndPort + "/y", true, 5, CURLE_UNSUPPORTED_PROTOCOL},

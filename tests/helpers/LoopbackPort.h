@@ -1,0 +1,4 @@
+#pragma once
+
+// A port on 127.0.0.1 that was free a moment ago and on which nothing listens now.
+int FreeLoopbackPort();
