@@ -9,6 +9,7 @@
 #include "QStringPrinter.h"
 #include "Settings.h"
 #include "TestHttpServer.h"
+#include "WindowActions.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -93,28 +94,6 @@ protected:
         return window;
     }
 
-    static QTreeView* List(CDownloaderDlg& window) {
-        return qobject_cast<QTreeView*>(FindControl(&window, Id::ListId));
-    }
-
-    static void Click(CDownloaderDlg& window, int id) {
-        auto* button = qobject_cast<QAbstractButton*>(FindControl(&window, id));
-        ASSERT_NE(button, nullptr) << "no button " << id;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-
-    static QString Cell(CDownloaderDlg& window, int row, int column) {
-        return List(window)->model()->index(row, column).data().toString();
-    }
-
-    static QStringList Column(CDownloaderDlg& window, int column) {
-        QStringList cells;
-        for (int row = 0; row < List(window)->model()->rowCount(); ++row) {
-            cells.append(Cell(window, row, column));
-        }
-        return cells;
-    }
-
     static std::vector<int> SelectedRows(CDownloaderDlg& window) {
         std::vector<int> rows;
         for (const QModelIndex& index : List(window)->selectionModel()->selectedRows()) {
@@ -122,33 +101,6 @@ protected:
         }
         std::sort(rows.begin(), rows.end());
         return rows;
-    }
-
-    static void Select(CDownloaderDlg& window, const std::vector<int>& rows) {
-        QTreeView* list = List(window);
-        list->clearSelection();
-        for (const int row : rows) {
-            const QRect cell = list->visualRect(list->model()->index(row, 0));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, cell.center());
-        }
-    }
-
-    // Adds the lines through the Add URL dialog, typing them into its field.
-    static void AddUrls(CDownloaderDlg& window, const QStringList& lines, bool confirm = true) {
-        ModalAnswerer answerer;
-        answerer.Then([&](QDialog& dialog) {
-            auto* field = qobject_cast<QPlainTextEdit*>(FindControl(&dialog, 1020));
-            for (int i = 0; i < lines.size(); ++i) {
-                QTest::keyClicks(field, lines[i]);
-                if (i + 1 < lines.size()) {
-                    QTest::keyClick(field, Qt::Key_Return);
-                }
-            }
-            QTest::mouseClick(qobject_cast<QAbstractButton*>(FindControl(&dialog, confirm ? 1 : 2)),
-                              Qt::LeftButton);
-        });
-        Click(window, Id::AddUrlId);
-        EXPECT_EQ(answerer.Pending(), 0);
     }
 
     static bool WaitForStates(CDownloaderDlg& window, const QStringList& states) {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class CDownloaderDlg;
+class QTreeView;
+
+// What a user does with the main window, done the way the user does it: controls found by id,
+// clicks and typed text. Cells are read from the list's model.
+
+QTreeView* List(CDownloaderDlg& window);
+
+// Clicks the button with the id (a failure when there is none).
+void Click(CDownloaderDlg& window, int id);
+
+QString Cell(CDownloaderDlg& window, int row, int column);
+QStringList Column(CDownloaderDlg& window, int column);
+
+// Clears the selection, then Ctrl-clicks each row, scrolling it into view first.
+void Select(CDownloaderDlg& window, const std::vector<int>& rows);
+
+// Opens Add URL, types the lines into its field, and presses OK (or Cancel).
+void AddUrls(CDownloaderDlg& window, const QStringList& lines, bool confirm = true);
