@@ -1,25 +1,30 @@
-// Downloads one large file from nginx on loopback with the transfer worker, with curl and with
-// wget, one after the other in the same run, and prints throughput, CPU time and peak memory.
+// Downloads one large file from nginx on loopback with curl, with wget, with the transfer worker
+// alone and with the whole program (the main window in its own process, see
+// WindowDownloadBench), one after the other in the same run, and prints throughput, CPU time and
+// peak memory of each.
 //
-//   build/bench/TransferBench [size in MiB, default 1024]
+//   build/bench/TransferBench [size in MiB, default 1024] [items already in the window's list]
 
 #include "NginxServer.h"
 #include "OutputFiles.h"
 #include "Transfer.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -85,10 +90,20 @@ Figures RunWorker(const std::string& url, const QString& folder) {
     return figures;
 }
 
-Figures RunCommand(const std::vector<std::string>& arguments) {
+// Runs a program to its end. With output, its standard output is collected there instead of shown.
+Figures RunCommand(const std::vector<std::string>& arguments, std::string* output = nullptr) {
+    int outputPipe[2] = {-1, -1};
+    if (output != nullptr && pipe(outputPipe) != 0) {
+        return {};
+    }
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
+        if (output != nullptr) {
+            dup2(outputPipe[1], STDOUT_FILENO);
+            close(outputPipe[0]);
+            close(outputPipe[1]);
+        }
         std::vector<char*> argv;
         for (const std::string& argument : arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));
@@ -96,6 +111,19 @@ Figures RunCommand(const std::vector<std::string>& arguments) {
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
+    }
+    if (output != nullptr) {
+        close(outputPipe[1]);
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(outputPipe[0], buffer, sizeof(buffer))) != 0) {
+            if (got > 0) {
+                output->append(buffer, static_cast<std::size_t>(got));
+            } else if (errno != EINTR) {
+                break;
+            }
+        }
+        close(outputPipe[0]);
     }
     int status = 0;
     rusage usage{};
@@ -109,8 +137,15 @@ Figures RunCommand(const std::vector<std::string>& arguments) {
     return figures;
 }
 
+// The download's own time in WindowDownloadBench's report ("... N bytes in S s ..."); 0 without.
+double ReportedDownloadSeconds(const std::string& report) {
+    static constexpr std::string_view Marker = " bytes in ";
+    const std::size_t at = report.find(Marker);
+    return at == std::string::npos ? 0 : std::strtod(report.c_str() + at + Marker.size(), nullptr);
+}
+
 void Print(const char* name, const Figures& figures, double megabytes, const Figures& curl) {
-    std::printf("%-8s %8.1f MB/s %8.2f s wall %8.2f s CPU %8.1f MB peak   %5.2fx curl throughput, "
+    std::printf("%-9s %8.1f MB/s %8.2f s wall %8.2f s CPU %8.1f MB peak   %5.2fx curl throughput, "
                 "%5.2fx curl CPU%s\n",
                 name, megabytes / figures.seconds, figures.seconds, figures.cpuSeconds,
                 figures.peakKilobytes / 1024.0, curl.seconds / figures.seconds,
@@ -121,6 +156,7 @@ void Print(const char* name, const Figures& figures, double megabytes, const Fig
 
 int main(int argc, char* argv[]) {
     const long mebibytes = argc > 1 ? std::stol(argv[1]) : 1024;
+    const std::string listedItems = argc > 2 ? argv[2] : "0";
     QTemporaryDir root;
     QTemporaryDir downloads;
     {
@@ -143,15 +179,30 @@ int main(int argc, char* argv[]) {
     // Warm the page cache so that every client reads the same way.
     RunCommand({"curl", "-s", "-o", "/dev/null", url});
 
+    std::printf("%ld MiB from nginx on 127.0.0.1\n", mebibytes);
     const Figures curl = RunCommand({"curl", "-s", "-o", out.toStdString(), url});
     QFile::remove(out);
+    Print("curl", curl, megabytes, curl);
     const Figures wget = RunCommand({"wget", "-q", "-O", out.toStdString(), url});
     QFile::remove(out);
-    const Figures worker = RunWorker(url, downloads.path());
-
-    std::printf("%ld MiB from nginx on 127.0.0.1\n", mebibytes);
-    Print("curl", curl, megabytes, curl);
     Print("wget", wget, megabytes, curl);
-    Print("Dartflux", worker, megabytes, curl);
-    return worker.ok ? 0 : 1;
+    const Figures worker = RunWorker(url, downloads.path());
+    // Deleted at once, as the others' files are, so that its pages are never written back
+    // during the next download.
+    QFile::remove(downloads.filePath("big.bin"));
+    Print("worker", worker, megabytes, curl);
+    std::string report;
+    Figures window = RunCommand({WINDOW_DOWNLOAD_BENCH_PATH, url, listedItems}, &report);
+    // The download itself, from Start All to Done: the start of Qt and the window is no part of
+    // it. CPU and peak stay those of the whole process.
+    window.seconds = ReportedDownloadSeconds(report);
+    window.ok = window.ok && window.seconds > 0;
+    Print("program", window, megabytes, curl);
+    std::fputs(report.c_str(), stdout);
+
+    std::printf("targets: program at least 0.8x curl throughput: %s; program peak under 100 MB: "
+                "%s\n",
+                window.ok && curl.seconds / window.seconds >= 0.8 ? "met" : "MISSED",
+                window.ok && window.peakKilobytes < 100 * 1024 ? "met" : "MISSED");
+    return worker.ok && window.ok ? 0 : 1;
 }
