@@ -12,6 +12,7 @@
 #include "WindowActions.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QAction>
 #include <QDesktopServices>
 #include <QDir>
@@ -372,7 +373,8 @@ TEST_F(MainWindowTest, SavesPicturesForReview) {
     Select(*window, {1});
     List(*window)->setFocus();
 
-    QDir review(QDir::current().filePath("review"));
+    // Beside the test program, wherever it is run from.
+    QDir review(QCoreApplication::applicationDirPath() + "/review");
     ASSERT_TRUE(review.mkpath("."));
     EXPECT_TRUE(window->grab().save(review.filePath("main-window.png")));
 
