@@ -23,10 +23,14 @@
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr long ReadSize = 4096;
+// Received bytes are written in pieces of this size: one write per 4 KiB read costs a quarter of
+// the throughput. Whatever is held back is written before any pause, failure or completion.
+constexpr std::size_t WriteSize = 64 * 1024;
 constexpr long MaxRedirects = 10;
 constexpr char AllowedProtocols[] = "http,https";
 
@@ -168,7 +172,9 @@ int StepOfEarlyFailure(CURLcode code, bool connected) {
 // One transfer on the calling thread. The callbacks of libcurl land here.
 class TransferRun {
 public:
-    TransferRun(DownloadTask& task, TransferControl& control) : task_(task), control_(control) {}
+    TransferRun(DownloadTask& task, TransferControl& control) : task_(task), control_(control) {
+        pending_.reserve(WriteSize);
+    }
 
     int Run();
 
@@ -184,6 +190,7 @@ private:
     HeaderList RequestHeaders() const;
     bool HandleHeaders();
     bool Receive(const char* data, std::size_t size);
+    bool WritePending();
     bool PauseRequested();
     std::optional<std::string> Header(const char* name) const;
     void NameFile();
@@ -202,6 +209,7 @@ private:
     std::int64_t received_ = 0;
     std::int64_t total_ = 0;
     std::string adoptedName_;
+    std::vector<char> pending_;
     curl_off_t bytesSeen_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;
     Stop stop_ = Stop::None;
@@ -254,6 +262,9 @@ int TransferRun::Run() {
         }
 
         const CURLcode code = curl_easy_perform(handle_);
+        if (!WritePending()) {
+            return Fail(BodyStep, failureError_);
+        }
         if (stop_ == Stop::None && code == CURLE_OK && !headersHandled_) {
             HandleHeaders(); // an empty body
         }
@@ -478,6 +489,7 @@ bool TransferRun::AdoptName(const std::string& name) {
 }
 
 void TransferRun::StartFileAgain() {
+    pending_.clear(); // bytes meant for the old file
     const FileHandle oldHandle = task_.fileHandle;
     task_.fileHandle = RecreateOutputFile(oldHandle);
     task_.resumeOffset = 0;
@@ -486,10 +498,11 @@ void TransferRun::StartFileAgain() {
     Report([](TransferOwner& owner) { owner.SetProgress(0); });
 }
 
-bool TransferRun::Receive(const char* data, std::size_t size) {
+bool TransferRun::WritePending() {
     std::size_t written = 0;
-    while (written < size) {
-        const ssize_t result = write(task_.fileHandle, data + written, size - written);
+    while (written < pending_.size()) {
+        const ssize_t result =
+            write(task_.fileHandle, pending_.data() + written, pending_.size() - written);
         if (result < 0 && errno == EINTR) {
             continue;
         }
@@ -497,9 +510,19 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
             stop_ = Stop::Failure;
             failureCode_ = BodyStep;
             failureError_ = static_cast<std::uint32_t>(result < 0 ? errno : ENOSPC);
+            pending_.clear();
             return false;
         }
         written += static_cast<std::size_t>(result);
+    }
+    pending_.clear();
+    return true;
+}
+
+bool TransferRun::Receive(const char* data, std::size_t size) {
+    pending_.insert(pending_.end(), data, data + size);
+    if (pending_.size() >= WriteSize && !WritePending()) {
+        return false;
     }
     received_ += static_cast<std::int64_t>(size);
     if (total_ != 0) {
