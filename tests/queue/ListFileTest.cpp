@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,26 +27,17 @@ DownloadItem ExampleItem() {
     return item;
 }
 
-QByteArray Bytes(std::initializer_list<int> values) {
+// A little-endian 32-bit value, as counts and lengths are stored.
+QByteArray Le32(std::uint32_t value) {
     QByteArray bytes;
-    for (const int value : values) {
-        bytes.append(static_cast<char>(value));
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes.append(static_cast<char>(value >> shift & 0xff));
     }
     return bytes;
 }
 
-// A length-prefixed record as the file holds it.
 QByteArray Record(const QByteArray& text) {
-    const auto size = static_cast<std::uint32_t>(text.size());
-    return Bytes({static_cast<int>(size & 0xff), static_cast<int>(size >> 8 & 0xff),
-                  static_cast<int>(size >> 16 & 0xff), static_cast<int>(size >> 24)}) +
-           text;
-}
-
-QByteArray Count(int count) {
-    const auto value = static_cast<std::uint32_t>(count);
-    return Bytes({static_cast<int>(value & 0xff), static_cast<int>(value >> 8 & 0xff),
-                  static_cast<int>(value >> 16 & 0xff), static_cast<int>(value >> 24)});
+    return Le32(static_cast<std::uint32_t>(text.size())) + text;
 }
 
 DownloadItems One(DownloadItem item) {
@@ -56,138 +46,81 @@ DownloadItems One(DownloadItem item) {
     return items;
 }
 
-TEST(RecordTest, TheExampleItemAndItsFileByteForByte) {
+TEST(ListBytesTest, TheExampleItemAndItsFileByteForByte) {
     const std::string record = ExampleItem().ToRecord();
     EXPECT_EQ(record, "5:a.bin;15:C:\\Save\\A1B.tmp;14:http://x/a.bin;40;0;5000;6;");
-    EXPECT_EQ(record.size(), 57u);
-
     const QByteArray file = EncodeList(One(ExampleItem()));
-    ASSERT_EQ(file.size(), 65);
-    EXPECT_EQ(file.left(8), Bytes({0x01, 0, 0, 0, 0x39, 0, 0, 0}));
-    EXPECT_EQ(file.mid(8).toStdString(), record);
-    EXPECT_EQ(EncodeList({}), Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(file, QByteArray("\x01\0\0\0\x39\0\0\0", 8) + QByteArray::fromStdString(record));
+    EXPECT_EQ(EncodeList({}), Le32(0));
 }
 
-TEST(RecordTest, RoundTripKeepsEveryStoredField) {
-    DownloadItem item;
-    item.fileName = "we;ird:name;;";
-    item.tempPath = "/tmp/x:y;z.tmp";
-    item.url = "http://host:8080/a;b?c=d:e;f#g";
-    item.percent = -5;
-    item.reserved = 77;
-    item.totalSize = 9'000'000'000'123LL;
-    item.state = static_cast<S>(9);
-    item.fileHandle = 12; // not stored
+TEST(ListBytesTest, RoundTripKeepsEveryStoredField) {
+    DownloadItem odd;
+    odd.fileName = "we;ird:name;;";
+    odd.tempPath = "/tmp/x:y;z.tmp";
+    odd.url = "http://host:8080/a;b?c=d:e;f#g";
+    odd.percent = -5;
+    odd.reserved = 77;
+    odd.totalSize = 9'000'000'000'123LL;
+    odd.state = static_cast<S>(9);
+    odd.fileHandle = 12; // not stored
+    DownloadItems items = One(odd);
+    items.push_back(std::make_unique<DownloadItem>(ExampleItem()));
 
-    const DownloadItems back = DecodeList(EncodeList(One(item)));
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0]->fileName, item.fileName);
-    EXPECT_EQ(back[0]->tempPath, item.tempPath);
-    EXPECT_EQ(back[0]->url, item.url);
-    EXPECT_EQ(back[0]->percent, -5);
-    EXPECT_EQ(back[0]->reserved, 77);
-    EXPECT_EQ(back[0]->totalSize, 9'000'000'000'123LL);
-    EXPECT_EQ(back[0]->state, static_cast<S>(9));
+    const DownloadItems back = DecodeList(EncodeList(items));
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0]->ToRecord(),
+              "13:we;ird:name;;;14:/tmp/x:y;z.tmp;30:http://host:8080/a;b?c=d:e;"
+              "f#g;-5;77;9000000000123;9;");
     EXPECT_EQ(back[0]->fileHandle, NoFileHandle);
+    EXPECT_EQ(back[1]->ToRecord(), ExampleItem().ToRecord());
 }
 
-struct RecordCase {
-    const char* name;
-    std::string text;
-    bool complete;
-    DownloadItem expected;
-};
-
-DownloadItem With(std::function<void(DownloadItem&)> change) {
-    DownloadItem item;
-    change(item);
-    return item;
+// A damaged record gives the fields read before the fault; the rest keep their defaults.
+TEST(ListBytesTest, DamagedRecordsKeepWhatWasReadBeforeTheFault) {
+    const struct {
+        std::string text;
+        bool complete;
+        std::string read; // the item's record afterwards
+    } cases[] = {
+        {"", false, "0:;0:;0:;0;0;0;1;"},
+        {"abc;def", false, "0:;0:;0:;0;0;0;1;"},
+        {"5:a.bin;0:;3:abc;", false, "5:a.bin;0:;3:abc;0;0;0;1;"},
+        {"9:abc", false, "3:abc;0:;0:;0;0;0;1;"},
+        {"-3:abc;1:t;1:u;1;2;3;4;", false, "0:;0:;0:;0;0;0;1;"},
+        {"1:n;-1:t;1:u;1;2;3;4;", false, "1:n;0:;0:;0;0;0;1;"},
+        {"1:n;1:t;1:u;1;2;3;4", false, "1:n;1:t;1:u;1;2;3;1;"},
+        // Numbers are read loosely, and the byte after a string is never examined.
+        {"1:n;1:t;1:u; +12x;-7;  -9000000000;2 ;tail", true, "1:n;1:t;1:u;12;-7;-9000000000;2;"},
+        {"1:nX1:tY1:uZ5;0;0;3;", true, "1:n;1:t;1:u;5;0;0;3;"},
+        {"0:;0:;0:;99999999999;0;99999999999999999999;0;", true,
+         "0:;0:;0:;2147483647;0;9223372036854775807;0;"},
+    };
+    for (const auto& c : cases) {
+        DownloadItem item;
+        EXPECT_EQ(item.FromRecord(c.text), c.complete) << c.text;
+        EXPECT_EQ(item.ToRecord(), c.read) << c.text;
+    }
 }
 
-class FromRecordTest : public ::testing::TestWithParam<RecordCase> {};
-
-TEST_P(FromRecordTest, ReadsWhatItCanAndKeepsDefaultsForTheRest) {
-    const RecordCase& c = GetParam();
-    DownloadItem item;
-    EXPECT_EQ(item.FromRecord(c.text), c.complete);
-    EXPECT_EQ(item.fileName, c.expected.fileName);
-    EXPECT_EQ(item.tempPath, c.expected.tempPath);
-    EXPECT_EQ(item.url, c.expected.url);
-    EXPECT_EQ(item.percent, c.expected.percent);
-    EXPECT_EQ(item.reserved, c.expected.reserved);
-    EXPECT_EQ(item.totalSize, c.expected.totalSize);
-    EXPECT_EQ(item.state, c.expected.state);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, FromRecordTest,
-    ::testing::Values(
-        RecordCase{"Empty", "", false, {}}, RecordCase{"NoColon", "abc;def", false, {}},
-        RecordCase{"NoNumbers", "5:a.bin;0:;3:abc;", false, With([](DownloadItem& i) {
-                       i.fileName = "a.bin";
-                       i.url = "abc";
-                   })},
-        RecordCase{"NameLongerThanText", "9:abc", false,
-                   With([](DownloadItem& i) { i.fileName = "abc"; })},
-        RecordCase{"NegativeLength", "-3:abc;1:t;1:u;1;2;3;4;", false, {}},
-        RecordCase{"NegativeLaterLength", "1:n;-1:t;1:u;1;2;3;4;", false,
-                   With([](DownloadItem& i) { i.fileName = "n"; })},
-        RecordCase{"MissingLastSemicolon", "1:n;1:t;1:u;1;2;3;4", false, With([](DownloadItem& i) {
-                       i.fileName = "n";
-                       i.tempPath = "t";
-                       i.url = "u";
-                       i.percent = 1;
-                       i.reserved = 2;
-                       i.totalSize = 3;
-                   })},
-        RecordCase{"LooseNumbersAndTrailingText", "1:n;1:t;1:u; +12x;-7;  -9000000000;2 ;tail",
-                   true, With([](DownloadItem& i) {
-                       i.fileName = "n";
-                       i.tempPath = "t";
-                       i.url = "u";
-                       i.percent = 12;
-                       i.reserved = -7;
-                       i.totalSize = -9000000000LL;
-                       i.state = S::Queue;
-                   })},
-        RecordCase{"TheByteAfterAStringIsNotExamined", "1:nX1:tY1:uZ5;0;0;3;", true,
-                   With([](DownloadItem& i) {
-                       i.fileName = "n";
-                       i.tempPath = "t";
-                       i.url = "u";
-                       i.percent = 5;
-                       i.state = S::Progress;
-                   })},
-        RecordCase{"HugeNumbersSaturate", "0:;0:;0:;99999999999;0;99999999999999999999;0;", true,
-                   With([](DownloadItem& i) {
-                       i.percent = std::numeric_limits<std::int32_t>::max();
-                       i.totalSize = std::numeric_limits<std::int64_t>::max();
-                       i.state = S::Waiting;
-                   })}),
-    [](const ::testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
-
-TEST(DecodeListTest, DamagedFilesLoadWhatTheyHold) {
+TEST(ListBytesTest, DamagedFilesLoadWhatTheyHold) {
     const QByteArray good = Record("1:a;0:;1:u;0;0;0;1;");
     EXPECT_TRUE(DecodeList({}).empty());
-    EXPECT_TRUE(DecodeList(Bytes({1, 0})).empty());                    // short count
-    EXPECT_TRUE(DecodeList(Count(0) + good).empty());                  // count 0
-    EXPECT_TRUE(DecodeList(Count(-1) + good).empty());                 // negative count
-    EXPECT_EQ(DecodeList(Count(3) + good + good).size(), 2u);          // count beyond the records
-    EXPECT_EQ(DecodeList(Count(1) + good + good).size(), 1u);          // count below them
-    EXPECT_EQ(DecodeList(Count(2) + good + Bytes({5, 0})).size(), 1u); // short length
-    EXPECT_EQ(DecodeList(Count(2) + good + Count(100) + "1:b;").size(), 1u); // beyond the end
-    EXPECT_EQ(DecodeList(Count(2) + good + Count(-1) + "1:b;").size(), 1u);  // 4 GB length
+    EXPECT_TRUE(DecodeList(QByteArray("\x01\0", 2)).empty());                   // short count
+    EXPECT_TRUE(DecodeList(Le32(0) + good).empty());                            // count 0
+    EXPECT_TRUE(DecodeList(Le32(-1) + good).empty());                           // negative count
+    EXPECT_EQ(DecodeList(Le32(3) + good + good).size(), 2u);                    // count too high
+    EXPECT_EQ(DecodeList(Le32(1) + good + good).size(), 1u);                    // count too low
+    EXPECT_EQ(DecodeList(Le32(2) + good + QByteArray("\x05\0", 2)).size(), 1u); // short length
+    EXPECT_EQ(DecodeList(Le32(2) + good + Le32(100) + "1:b;").size(), 1u);      // beyond the end
+    EXPECT_EQ(DecodeList(Le32(2) + good + Le32(-1) + "1:b;").size(), 1u);       // 4 GB length
 
     // A zero byte cuts the record; a record of length 0 is an item with every default.
-    const DownloadItems cut = DecodeList(
-        Count(2) + Record(QByteArray("1:a;0:;1:u;5", 12) + QByteArray(1, '\0') + "0;0;0;1;") +
-        Record(""));
+    const DownloadItems cut =
+        DecodeList(Le32(2) + Record(QByteArray("1:a;0:;1:u;5\0;0;0;1;", 20)) + Record(""));
     ASSERT_EQ(cut.size(), 2u);
-    EXPECT_EQ(cut[0]->url, "u");
-    EXPECT_EQ(cut[0]->percent, 0);
-    EXPECT_EQ(cut[0]->state, S::Ready);
-    EXPECT_EQ(cut[1]->fileName, "");
-    EXPECT_EQ(cut[1]->state, S::Ready);
+    EXPECT_EQ(cut[0]->ToRecord(), "1:a;0:;1:u;0;0;0;1;");
+    EXPECT_EQ(cut[1]->ToRecord(), DownloadItem().ToRecord());
 }
 
 class ListFileTest : public ::testing::Test {
@@ -208,32 +141,29 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    std::string ListPath() const { return folder.filePath("list.dat").toStdString(); }
+
     QTemporaryDir folder;
 };
 
-TEST_F(ListFileTest, TheFirstSaveGoesToTheDataFolderAndIsRemembered) {
-    DownloadQueue queue;
-    queue.LoadList(); // no setting: nothing to load
-    EXPECT_EQ(queue.Count(), 0);
-    ASSERT_TRUE(queue.SaveList());
+TEST_F(ListFileTest, WithoutASettingNothingLoadsAndTheFirstSaveGoesToTheDataFolder) {
+    std::filesystem::create_directories(DataFolder());
     const std::string expected = DataFolder() + "/download.dat";
+    QFile old(QString::fromStdString(expected));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(EncodeList(One(ExampleItem())));
+    old.close();
+
+    DownloadQueue queue;
+    queue.LoadList();
+    EXPECT_EQ(queue.Count(), 0); // the default path is never loaded from
+    ASSERT_TRUE(queue.SaveList());
     EXPECT_EQ(ReadSetting(1), expected);
-    EXPECT_EQ(FileBytes(expected), Count(0)); // the empty list
+    EXPECT_EQ(FileBytes(expected), Le32(0));
 }
 
-TEST_F(ListFileTest, LoadUsesOnlyTheRememberedPath) {
-    const std::string path = folder.filePath("list.dat").toStdString();
-    std::filesystem::create_directories(DataFolder());
-    QFile other(QString::fromStdString(DataFolder() + "/download.dat"));
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write(EncodeList(One(ExampleItem())));
-    other.close();
-
-    DownloadQueue first;
-    first.LoadList();
-    EXPECT_EQ(first.Count(), 0); // the default path is never loaded from
-
-    WriteSetting(1, path);
+TEST_F(ListFileTest, ASavedListLoadsBackSelectedAndIdleAndASaveReplacesTheWholeFile) {
+    WriteSetting(1, ListPath());
     {
         DownloadQueue saver;
         saver.SetAutoSave(false);
@@ -251,7 +181,12 @@ TEST_F(ListFileTest, LoadUsesOnlyTheRememberedPath) {
     EXPECT_EQ(loaded.Item(1).url, "http://x/b");
     EXPECT_FALSE(loaded.Running()); // nothing starts by itself
     ASSERT_EQ(toSelect.count(), 1); // every loaded row is selected
+    EXPECT_EQ(toSelect[0][0].toInt(), 0);
     EXPECT_EQ(toSelect[0][1].toInt(), 1);
+
+    loaded.OnRemoveAll();
+    ASSERT_TRUE(loaded.SaveList());
+    EXPECT_EQ(FileBytes(ListPath()), Le32(0));
 }
 
 TEST_F(ListFileTest, AnUnwritablePathSavesNothingAndKeepsTheSetting) {
@@ -265,55 +200,33 @@ TEST_F(ListFileTest, AnUnwritablePathSavesNothingAndKeepsTheSetting) {
     EXPECT_FALSE(std::filesystem::exists(DataFolder() + "/download.dat")); // no default tried
 }
 
-TEST_F(ListFileTest, SavingReplacesTheWholeFile) {
-    const std::string path = folder.filePath("list.dat").toStdString();
-    WriteSetting(1, path);
-    DownloadQueue queue;
-    queue.SetAutoSave(false);
-    queue.AddUrls("http://x/a\nhttp://x/b");
-    ASSERT_TRUE(queue.SaveList());
-    queue.OnRemoveAll();
-    ASSERT_TRUE(queue.SaveList());
-    EXPECT_EQ(FileBytes(path), Count(0));
-}
-
 // Without any teardown the file holds each change a moment later, so a kill loses nothing; the
 // running item is stored as paused, ready to resume in the next run.
 TEST_F(ListFileTest, EveryChangeReachesTheFileSoonWithoutTeardown) {
     ScriptedTransfers transfers;
-    const std::string path = folder.filePath("list.dat").toStdString();
-    WriteSetting(1, path);
+    WriteSetting(1, ListPath());
     DownloadQueue queue;
     queue.SetTransferStarter(transfers.Starter());
     queue.SetSaveFolder(folder.path().toStdString());
-    const auto onDisk = [&] { return DecodeList(FileBytes(path)); };
+    const auto onDisk = [&](const std::function<bool(const DownloadItems&)>& holds) {
+        return WaitFor([&] { return holds(DecodeList(FileBytes(ListPath()))); }, 3000);
+    };
 
     queue.AddUrls("http://x/a\nhttp://x/b");
-    ASSERT_TRUE(WaitFor([&] { return onDisk().size() == 2; }, 3000));
-
+    ASSERT_TRUE(onDisk([](const DownloadItems& items) { return items.size() == 2; }));
     queue.OnStart({0});
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const DownloadItems items = onDisk();
-            return items.size() == 2 && items[0]->state == S::Pause &&
-                   !items[0]->tempPath.empty();
-        },
-        3000));
-
+    ASSERT_TRUE(onDisk([](const DownloadItems& items) {
+        return items.size() == 2 && items[0]->state == S::Pause && !items[0]->tempPath.empty();
+    }));
     transfers.Report([](TransferOwner& owner) {
         owner.SetFileName("a.bin");
         owner.SetTotalSize(123456);
     });
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const DownloadItems items = onDisk();
-            return items.size() == 2 && items[0]->fileName == "a.bin" &&
-                   items[0]->totalSize == 123456;
-        },
-        3000));
-
+    ASSERT_TRUE(onDisk([](const DownloadItems& items) {
+        return items.size() == 2 && items[0]->fileName == "a.bin" && items[0]->totalSize == 123456;
+    }));
     queue.OnRemove({1});
-    ASSERT_TRUE(WaitFor([&] { return onDisk().size() == 1; }, 3000));
+    ASSERT_TRUE(onDisk([](const DownloadItems& items) { return items.size() == 1; }));
 }
 
 } // namespace

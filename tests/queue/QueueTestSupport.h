@@ -5,12 +5,21 @@
 #include "TransferControl.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Failure messages name the state instead of showing its bytes.
+inline void PrintTo(DownloadState state, std::ostream* out) {
+    *out << "DownloadState(" << static_cast<int>(state) << " " << StateText(state) << ")";
+}
 
 // Handles the reports the queue's owner operations posted to this thread.
 inline void DeliverReports() {
@@ -75,10 +84,55 @@ private:
     }
 };
 
-inline std::unique_ptr<DownloadItem> MakeItem(DownloadState state, const std::string& url = "") {
-    auto item = std::make_unique<DownloadItem>();
-    item->url = url;
-    item->fileName = url;
-    item->state = state;
-    return item;
-}
+// A queue whose transfers the test plays, which makes its files in a folder of its own and
+// saves the list only when told to.
+class ScriptedQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        queue.SetAutoSave(false);
+        queue.SetSaveFolder(folder.path().toStdString());
+        queue.SetTransferStarter(transfers.Starter());
+    }
+
+    // Appends one item in the given state, as a loaded list would; fill sets further fields.
+    void Add(DownloadState state, const std::string& url,
+             const std::function<void(DownloadItem&)>& fill = {}) {
+        DownloadItems items;
+        items.push_back(std::make_unique<DownloadItem>());
+        items.back()->url = url;
+        items.back()->fileName = url;
+        items.back()->state = state;
+        if (fill) {
+            fill(*items.back());
+        }
+        queue.AppendItems(std::move(items));
+    }
+
+    // Adds a Ready item and starts it: the queue runs with it as the active transfer.
+    void StartActive(const std::string& url) {
+        Add(DownloadState::Ready, url);
+        queue.OnStart({queue.Count() - 1});
+        ASSERT_EQ(queue.ActiveRow(), queue.Count() - 1);
+        ASSERT_EQ(queue.Item(queue.Count() - 1).state, DownloadState::Progress);
+    }
+
+    std::string LastStartedPath() { return transfers.Last().task.objectPath; }
+
+    // One field of every row, in row order.
+    template <typename Field> std::vector<Field> Each(Field DownloadItem::*field) const {
+        std::vector<Field> values;
+        for (int row = 0; row < queue.Count(); ++row) {
+            values.push_back(queue.Item(row).*field);
+        }
+        return values;
+    }
+    std::vector<DownloadState> States() const { return Each(&DownloadItem::state); }
+    std::vector<std::string> Urls() const { return Each(&DownloadItem::url); }
+
+    QTemporaryDir folder;
+    ScriptedTransfers transfers;
+    // Owned through a pointer so that a test can destroy the queue before the fixture.
+    std::unique_ptr<DownloadQueue> ownedQueue = std::make_unique<DownloadQueue>();
+    DownloadQueue& queue = *ownedQueue;
+};

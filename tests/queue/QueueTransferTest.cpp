@@ -1,6 +1,4 @@
 // The queue with the real transfer worker against a local HTTP server.
-#include "DownloadQueue.h"
-#include "ListFile.h"
 #include "QueueTestSupport.h"
 #include "Settings.h"
 #include "TestHttpServer.h"
@@ -94,11 +92,7 @@ TEST(QueueTransferTest, StartAllDownloadsEveryUrlInListOrderAndTheListSurvivesAR
     }
 
     // Only the three finished files are left in the folder: no temporary file remains.
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(saveFolder)) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 3);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(saveFolder), {}), 3);
 
     DownloadQueue restarted;
     restarted.SetAutoSave(false);
@@ -106,7 +100,6 @@ TEST(QueueTransferTest, StartAllDownloadsEveryUrlInListOrderAndTheListSurvivesAR
     ASSERT_EQ(restarted.Count(), 3);
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(restarted.Item(row).ToRecord(), remembered[row]);
-        EXPECT_EQ(restarted.Item(row).state, S::Done);
     }
     EXPECT_FALSE(restarted.Running());
 }

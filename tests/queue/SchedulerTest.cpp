@@ -2,7 +2,6 @@
 #include "QueueTestSupport.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -15,41 +14,21 @@ namespace {
 using S = DownloadState;
 constexpr auto Unknown = static_cast<DownloadState>(9);
 
-class SchedulerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(folder.isValid());
-        queue.SetAutoSave(false);
-        queue.SetSaveFolder(folder.path().toStdString());
-        queue.SetTransferStarter(transfers.Starter());
-    }
+using SchedulerTest = ScriptedQueueTest;
 
-    // Appends one item per URL in the given state.
-    void Add(DownloadState state, const std::string& url) {
-        DownloadItems items;
-        items.push_back(MakeItem(state, url));
-        queue.AppendItems(std::move(items));
-    }
-
-    // Adds a Ready item and starts it: the queue runs with it as the active transfer.
-    void StartActive(const std::string& url) {
-        Add(S::Ready, url);
-        queue.OnStart({queue.Count() - 1});
-        ASSERT_EQ(queue.Item(queue.Count() - 1).state, S::Progress);
-        ASSERT_EQ(queue.ActiveRow(), queue.Count() - 1);
-    }
-
-    std::string UrlOf(int row) const { return queue.Item(row).url; }
-    std::string LastStartedPath() { return transfers.Last().task.objectPath; }
-
-    QTemporaryDir folder;
-    ScriptedTransfers transfers;
-    DownloadQueue queue;
-};
+std::string Name(DownloadState state) {
+    const std::string text = StateText(state);
+    return text.empty() ? "Unknown" : text;
+}
 
 // ------------------------------------------------------------------ the state table, per command
 
 enum class Command { Start, Pause, Remove, StartAll, PauseAll, RemoveAll };
+
+std::string Name(Command command) {
+    const char* names[] = {"Start", "Pause", "Remove", "StartAll", "PauseAll", "RemoveAll"};
+    return names[static_cast<int>(command)];
+}
 
 struct CommandRow {
     Command command;
@@ -58,37 +37,22 @@ struct CommandRow {
     bool starts = false;                   // a transfer was started for it
 };
 
-std::string Name(Command command) {
-    const char* names[] = {"Start", "Pause", "Remove", "StartAll", "PauseAll", "RemoveAll"};
-    return names[static_cast<int>(command)];
-}
-
-std::string Name(DownloadState state) {
-    const std::string text = StateText(state);
-    return text.empty() ? "Unknown" : text;
-}
-
 std::vector<CommandRow> CommandTable() {
-    const DownloadState states[] = {S::Waiting, S::Ready, S::Queue, S::Progress,
-                                    S::Done,    S::Error, S::Pause, Unknown};
     std::vector<CommandRow> rows;
-    for (const DownloadState s : states) {
+    for (const DownloadState s :
+         {S::Waiting, S::Ready, S::Queue, S::Progress, S::Done, S::Error, S::Pause, Unknown}) {
         const bool startable = s == S::Ready || s == S::Error || s == S::Pause;
-        const bool removable = s != S::Progress;
-        rows.push_back({Command::Start, s, startable ? S::Waiting : s});
-        rows.push_back({Command::Pause, s,
-                        s == S::Waiting    ? S::Ready
-                        : s == S::Progress ? S::Pause
-                                           : s});
-        rows.push_back({Command::Remove, s, removable ? std::nullopt : std::optional(s)});
+        const std::optional<DownloadState> removed =
+            s == S::Progress ? std::optional(s) : std::nullopt;
+        const DownloadState paused = s == S::Waiting ? S::Ready : s == S::Progress ? S::Pause : s;
         // Alone in an idle queue: Start All makes it Waiting and the scheduler starts it.
         const bool picked = startable || s == S::Waiting;
+        rows.push_back({Command::Start, s, startable ? S::Waiting : s});
+        rows.push_back({Command::Pause, s, paused});
+        rows.push_back({Command::Remove, s, removed});
         rows.push_back({Command::StartAll, s, picked ? S::Progress : s, picked});
-        rows.push_back({Command::PauseAll, s,
-                        s == S::Waiting    ? S::Ready
-                        : s == S::Progress ? S::Pause
-                                           : s});
-        rows.push_back({Command::RemoveAll, s, removable ? std::nullopt : std::optional(s)});
+        rows.push_back({Command::PauseAll, s, paused});
+        rows.push_back({Command::RemoveAll, s, removed});
     }
     return rows;
 }
@@ -139,16 +103,19 @@ TEST_P(CommandTableTest, MovesTheItemAsTheTableSays) {
     }
 }
 
-std::string CommandRowName(const ::testing::TestParamInfo<CommandRow>& info) {
-    return Name(info.param.command) + "_" + Name(info.param.initial);
-}
-
 INSTANTIATE_TEST_SUITE_P(AllStates, CommandTableTest, ::testing::ValuesIn(CommandTable()),
-                         CommandRowName);
+                         [](const ::testing::TestParamInfo<CommandRow>& info) {
+                             return Name(info.param.command) + "_" + Name(info.param.initial);
+                         });
 
 // ------------------------------------------------------------ the state table, end of transfer
 
 enum class Outcome { Completed, Stopped, Failed };
+
+std::string Name(Outcome outcome) {
+    const char* names[] = {"Completed", "Stopped", "Failed"};
+    return names[static_cast<int>(outcome)];
+}
 
 struct FinishRow {
     DownloadState stateAtFinish; // what the commands made of the active item meanwhile
@@ -183,21 +150,14 @@ class FinishTableTest : public SchedulerTest, public ::testing::WithParamInterfa
 TEST_P(FinishTableTest, EndsTheItemAsTheTableSays) {
     const FinishRow& row = GetParam();
     StartActive("http://h/a");
-    switch (row.stateAtFinish) {
-    case S::Waiting:
+    if (row.stateAtFinish != S::Progress) {
         queue.OnPause({0});
+    }
+    if (row.stateAtFinish == S::Waiting || row.stateAtFinish == S::Ready) {
         queue.OnStart({0});
-        break;
-    case S::Ready:
+    }
+    if (row.stateAtFinish == S::Ready) {
         queue.OnPause({0});
-        queue.OnStart({0});
-        queue.OnPause({0});
-        break;
-    case S::Pause:
-        queue.OnPause({0});
-        break;
-    default:
-        break;
     }
     ASSERT_EQ(queue.Item(0).state, row.stateAtFinish);
     const FileHandle handle = queue.Item(0).fileHandle;
@@ -205,14 +165,13 @@ TEST_P(FinishTableTest, EndsTheItemAsTheTableSays) {
 
     if (row.outcome == Outcome::Completed) {
         CompleteOutputFile(transfers.Last().task.fileHandle);
-        transfers.Stop(row.code);
-    } else {
-        transfers.Stop(row.code, 17);
     }
+    transfers.Stop(row.code, 17);
     DeliverReports();
 
     EXPECT_EQ(queue.Item(0).state, row.expected);
     EXPECT_EQ(queue.LastResult().code, row.code);
+    EXPECT_EQ(queue.LastResult().systemError, 17u);
     EXPECT_EQ(transfers.runs.size(), row.startedAgain ? 2u : 1u);
     if (row.expected == S::Done) {
         EXPECT_EQ(queue.Item(0).fileHandle, NoFileHandle);
@@ -226,36 +185,36 @@ TEST_P(FinishTableTest, EndsTheItemAsTheTableSays) {
     }
 }
 
-std::string FinishRowName(const ::testing::TestParamInfo<FinishRow>& info) {
-    const char* outcomes[] = {"Completed", "Stopped", "Failed"};
-    const int code = info.param.code;
-    return Name(info.param.stateAtFinish) + "_" + outcomes[static_cast<int>(info.param.outcome)] +
-           "_" + (code < 0 ? "minus" + std::to_string(-code) : std::to_string(code));
-}
-
 INSTANTIATE_TEST_SUITE_P(ActiveItem, FinishTableTest, ::testing::ValuesIn(FinishTable()),
-                         FinishRowName);
+                         [](const ::testing::TestParamInfo<FinishRow>& info) {
+                             const int code = info.param.code;
+                             return Name(info.param.stateAtFinish) + "_" +
+                                    Name(info.param.outcome) + "_" +
+                                    (code < 0 ? "minus" + std::to_string(-code)
+                                              : std::to_string(code));
+                         });
 
 // ------------------------------------------------------------------------------- edge cases
 
-TEST_F(SchedulerTest, StartAllWhileRunningChangesNothing) {
+using StateList = std::vector<DownloadState>;
+
+TEST_F(SchedulerTest, StartAllWhileRunningAndPauseAllWhileIdleChangeNothing) {
     StartActive("http://h/active");
     Add(S::Ready, "http://h/r");
     Add(S::Error, "http://h/e");
     Add(S::Pause, "http://h/p");
     queue.OnStartAll();
-    EXPECT_EQ(queue.Item(1).state, S::Ready);
-    EXPECT_EQ(queue.Item(2).state, S::Error);
-    EXPECT_EQ(queue.Item(3).state, S::Pause);
+    EXPECT_EQ(States(), (StateList{S::Progress, S::Ready, S::Error, S::Pause}));
     EXPECT_EQ(transfers.runs.size(), 1u);
-}
 
-TEST_F(SchedulerTest, PauseAllWhileIdleChangesNothing) {
+    transfers.Complete();
+    DeliverReports();
+    ASSERT_FALSE(queue.Running());
+    queue.OnRemoveAll();
     Add(S::Waiting, "http://h/w");
-    Add(S::Progress, "http://h/p");
+    Add(S::Progress, "http://h/p"); // both as loaded from a list
     queue.OnPauseAll();
-    EXPECT_EQ(queue.Item(0).state, S::Waiting);
-    EXPECT_EQ(queue.Item(1).state, S::Progress);
+    EXPECT_EQ(States(), (StateList{S::Waiting, S::Progress}));
     EXPECT_FALSE(queue.Running());
 }
 
@@ -264,26 +223,19 @@ TEST_F(SchedulerTest, NextItemIsTheFirstWaitingAfterTheActiveOneThenFromTheTop) 
     queue.OnStart({1});
     ASSERT_EQ(LastStartedPath(), "/1");
     queue.OnStart({0, 3}); // running: they wait their turn
-    EXPECT_EQ(queue.Item(0).state, S::Waiting);
-    EXPECT_EQ(queue.Item(3).state, S::Waiting);
-
-    transfers.Complete();
-    DeliverReports();
-    EXPECT_EQ(LastStartedPath(), "/3");
-    EXPECT_EQ(queue.Cursor(), 4u);
-    transfers.Complete();
-    DeliverReports();
-    EXPECT_EQ(LastStartedPath(), "/0");
-    EXPECT_EQ(queue.Cursor(), 1u);
+    EXPECT_EQ(States(), (StateList{S::Waiting, S::Progress, S::Ready, S::Waiting}));
+    for (const auto& [path, cursor] : {std::pair{"/3", 4u}, std::pair{"/0", 1u}}) {
+        transfers.Complete();
+        DeliverReports();
+        EXPECT_EQ(LastStartedPath(), path);
+        EXPECT_EQ(queue.Cursor(), cursor);
+    }
     transfers.Complete();
     DeliverReports();
     EXPECT_EQ(transfers.runs.size(), 3u);
     EXPECT_FALSE(queue.Running());
     EXPECT_EQ(queue.Cursor(), 0u);
-    for (const int row : {0, 1, 3}) {
-        EXPECT_EQ(queue.Item(row).state, S::Done) << row;
-    }
-    EXPECT_EQ(queue.Item(2).state, S::Ready);
+    EXPECT_EQ(States(), (StateList{S::Done, S::Done, S::Ready, S::Done}));
 }
 
 TEST_F(SchedulerTest, StartOnASelectedReadyItemWhileIdleStartsItAtOnce) {
@@ -306,18 +258,10 @@ TEST_F(SchedulerTest, StartOnASelectedReadyItemWhileIdleStartsItAtOnce) {
               std::filesystem::path(folder.path().toStdString()));
 }
 
-TEST_F(SchedulerTest, StartWithNothingSelectedStillStartsWaitingItems) {
-    Add(S::Waiting, "http://h/w");
-    queue.OnStart({});
-    EXPECT_EQ(queue.Item(0).state, S::Progress);
-    EXPECT_EQ(transfers.runs.size(), 1u);
-}
-
 TEST_F(SchedulerTest, PauseOnTheActiveRowShowsPauseAtOnceAndTheNextStartsAfterItsFinish) {
     StartActive("http://h/a");
     Add(S::Waiting, "http://h/b");
     QSignalSpy refreshed(&queue, &QAbstractItemModel::dataChanged);
-
     queue.OnPause({0});
     EXPECT_EQ(queue.Item(0).state, S::Pause);
     EXPECT_EQ(refreshed.count(), 1);
@@ -327,37 +271,25 @@ TEST_F(SchedulerTest, PauseOnTheActiveRowShowsPauseAtOnceAndTheNextStartsAfterIt
 
     transfers.Stop();
     DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Pause);
-    EXPECT_NE(queue.Item(0).fileHandle, NoFileHandle); // the partial file stays
-    EXPECT_TRUE(std::filesystem::exists(queue.Item(0).tempPath));
-    EXPECT_EQ(queue.Item(1).state, S::Progress);
+    EXPECT_EQ(States(), (StateList{S::Pause, S::Progress}));
+    EXPECT_TRUE(std::filesystem::exists(queue.Item(0).tempPath)); // the partial file stays
     EXPECT_EQ(transfers.runs.size(), 2u);
     EXPECT_FALSE(queue.IsPauseRequested());
-}
-
-TEST_F(SchedulerTest, APausedItemWhoseTransferFailsEndsAsError) {
-    StartActive("http://h/a");
-    queue.OnPause({0});
-    transfers.Stop(ConnectStep, 7);
-    DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Error);
-    EXPECT_EQ(queue.LastResult().systemError, 7u);
 }
 
 TEST_F(SchedulerTest, ReportsFollowTheActiveItemWhenRowsAroundItAreRemoved) {
     queue.AddUrls("http://h/0\nhttp://h/1\nhttp://h/2\nhttp://h/3\nhttp://h/4");
     queue.OnStart({2});
-    ASSERT_EQ(queue.ActiveRow(), 2);
     QSignalSpy removed(&queue, &QAbstractItemModel::rowsRemoved);
-
-    queue.OnRemove({0, 2, 4});
-    ASSERT_EQ(queue.Count(), 3);
+    queue.OnRemove({0, 2, 4}); // the active row stays
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://h/1", "http://h/2", "http://h/3"}));
     EXPECT_EQ(removed.count(), 2);
-    EXPECT_EQ(UrlOf(0), "http://h/1");
-    EXPECT_EQ(UrlOf(1), "http://h/2");
-    EXPECT_EQ(UrlOf(2), "http://h/3");
     EXPECT_EQ(queue.ActiveRow(), 1);
     EXPECT_EQ(queue.Cursor(), 2u);
+    transfers.Report([](TransferOwner& owner) { owner.SetFileName("one.bin"); });
+    DeliverReports();
+    EXPECT_EQ(Each(&DownloadItem::fileName),
+              (std::vector<std::string>{"http://h/1", "one.bin", "http://h/3"}));
 
     transfers.Report([](TransferOwner& owner) {
         owner.SetFileName("two.bin");
@@ -372,65 +304,48 @@ TEST_F(SchedulerTest, ReportsFollowTheActiveItemWhenRowsAroundItAreRemoved) {
     EXPECT_EQ(queue.Item(0).percent, 40);
     EXPECT_EQ(queue.Item(1).fileName, "http://h/3");
 
-    transfers.Complete();
-    DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Done);
-    EXPECT_EQ(queue.Item(1).state, S::Ready);
-}
-
-TEST_F(SchedulerTest, RemoveAllDuringATransferLeavesExactlyItsRow) {
-    queue.AddUrls("http://h/0\nhttp://h/1\nhttp://h/2");
-    queue.OnStart({1});
-    Add(S::Waiting, "http://h/3");
+    // Remove All leaves exactly the running row, which then completes as usual.
+    Add(S::Waiting, "http://h/5");
     queue.OnRemoveAll();
-    ASSERT_EQ(queue.Count(), 1);
-    EXPECT_EQ(UrlOf(0), "http://h/1");
+    EXPECT_EQ(Urls(), std::vector<std::string>{"http://h/2"});
     EXPECT_EQ(queue.ActiveRow(), 0);
-
-    transfers.Report([](TransferOwner& owner) { owner.SetProgress(50); });
     transfers.Complete();
     DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Done);
+    EXPECT_EQ(States(), StateList{S::Done});
     EXPECT_EQ(queue.Item(0).percent, 100);
     EXPECT_FALSE(queue.Running());
 }
 
-TEST_F(SchedulerTest, APausedTransferStillWindingDownIsNeverRemoved) {
+TEST_F(SchedulerTest, RemoveDeletesOnlyAnOpenPartialFileAndNeverTheWindingDownRow) {
+    // A restored paused item has no open file: removing it leaves its file where it is.
+    const std::string restored = folder.filePath("restored.tmp").toStdString();
+    std::ofstream(restored) << "partial";
+    Add(S::Pause, "http://h/p", [&](DownloadItem& item) { item.tempPath = restored; });
+    queue.OnRemove({0});
+    EXPECT_EQ(queue.Count(), 0);
+    EXPECT_TRUE(std::filesystem::exists(restored));
+
+    // A nameless finished download keeps its data under the temporary name.
+    StartActive("http://h/done");
+    const std::string doneTemp = queue.Item(0).tempPath;
+    transfers.Complete();
+    DeliverReports();
+    queue.OnRemove({0});
+    EXPECT_EQ(queue.Count(), 0);
+    EXPECT_TRUE(std::filesystem::exists(doneTemp));
+
+    // A paused transfer still winding down stays; once it has ended it goes with its file.
     StartActive("http://h/a");
     queue.OnPauseAll();
-    ASSERT_EQ(queue.Item(0).state, S::Pause);
     queue.OnRemove({0});
     queue.OnRemoveAll();
     ASSERT_EQ(queue.Count(), 1);
-
-    const std::string tempPath = queue.Item(0).tempPath;
+    const std::string partial = queue.Item(0).tempPath;
     transfers.Stop();
     DeliverReports();
-    EXPECT_EQ(queue.ActiveRow(), -1);
-    queue.OnRemove({0}); // now it goes, with its partial file
-    EXPECT_EQ(queue.Count(), 0);
-    EXPECT_FALSE(std::filesystem::exists(tempPath));
-}
-
-TEST_F(SchedulerTest, RemovingADoneItemKeepsItsFileAndAnUnstartedItemKeepsItsTemporaryFile) {
-    const std::string restored = folder.filePath("restored.tmp").toStdString();
-    { std::ofstream(restored) << "partial"; }
-    auto item = MakeItem(S::Pause, "http://h/p");
-    item->tempPath = restored;
-    DownloadItems items;
-    items.push_back(std::move(item));
-    queue.AppendItems(std::move(items));
     queue.OnRemove({0});
     EXPECT_EQ(queue.Count(), 0);
-    EXPECT_TRUE(std::filesystem::exists(restored)); // no open handle: left where it is
-
-    StartActive("http://h/done");
-    const std::string tempPath = queue.Item(0).tempPath;
-    transfers.Complete(); // nameless: the data stays under the temporary name
-    DeliverReports();
-    queue.OnRemove({0});
-    EXPECT_EQ(queue.Count(), 0);
-    EXPECT_TRUE(std::filesystem::exists(tempPath));
+    EXPECT_FALSE(std::filesystem::exists(partial));
 }
 
 TEST_F(SchedulerTest, LoadedWaitingProgressQueueAndUnknownItems) {
@@ -439,20 +354,18 @@ TEST_F(SchedulerTest, LoadedWaitingProgressQueueAndUnknownItems) {
     Add(Unknown, "http://h/u");
     Add(S::Waiting, "http://h/w");
 
-    // Start, Start All and Remove leave a loaded Progress item; the Waiting one starts.
-    queue.OnStart({0, 1, 2});
-    EXPECT_EQ(queue.Item(0).state, S::Progress);
-    EXPECT_EQ(queue.Item(1).state, S::Queue);
-    EXPECT_EQ(queue.Item(2).state, Unknown);
-    EXPECT_EQ(queue.Item(3).state, S::Progress);
+    queue.OnStart({}); // nothing selected: the Waiting item starts all the same
+    EXPECT_EQ(States(), (StateList{S::Progress, S::Queue, Unknown, S::Progress}));
     ASSERT_EQ(transfers.runs.size(), 1u);
     EXPECT_EQ(LastStartedPath(), "/w");
-    queue.OnRemove({0});
-    EXPECT_EQ(queue.Count(), 4);
     transfers.Complete();
     DeliverReports();
-    EXPECT_FALSE(queue.Running());
+
+    // Start, Start All and Remove leave a loaded Progress item, also in an idle queue.
+    queue.OnStart({0, 1, 2});
     queue.OnStartAll();
+    queue.OnRemove({0});
+    EXPECT_EQ(States(), (StateList{S::Progress, S::Queue, Unknown, S::Done}));
     EXPECT_EQ(transfers.runs.size(), 1u);
     EXPECT_FALSE(queue.Running());
 
@@ -467,157 +380,115 @@ TEST_F(SchedulerTest, LoadedWaitingProgressQueueAndUnknownItems) {
     DeliverReports();
 
     // Queue and unknown states are never started; Remove deletes them.
-    EXPECT_EQ(queue.Item(1).state, S::Queue);
-    EXPECT_EQ(queue.Item(2).state, Unknown);
+    EXPECT_EQ(States(), (StateList{S::Done, S::Queue, Unknown, S::Done}));
     queue.OnRemove({1, 2});
     EXPECT_EQ(queue.Count(), 2);
 }
 
-TEST_F(SchedulerTest, StartWhileAPausedTransferWindsDownWaitsForItsFinish) {
-    StartActive("http://h/a");
-    Add(S::Ready, "http://h/b");
-    queue.OnPauseAll();
-    EXPECT_FALSE(queue.Running());
+// Whatever restarts the queue while a paused transfer winds down waits for its finish: never two
+// transfers at once.
+enum class Restart { StartOther, StartAll, NewVersionYes };
 
-    queue.OnStart({1});
-    EXPECT_TRUE(queue.Running());
-    EXPECT_EQ(queue.Item(1).state, S::Waiting);
-    EXPECT_EQ(transfers.runs.size(), 1u); // never two at once
-    EXPECT_TRUE(queue.IsPauseRequested());
-    EXPECT_EQ(queue.ActiveRow(), 0);
+class DeferredStartTest : public SchedulerTest, public ::testing::WithParamInterface<Restart> {};
 
-    transfers.Stop();
-    DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Pause);
-    EXPECT_EQ(queue.Item(1).state, S::Progress);
-    ASSERT_EQ(transfers.runs.size(), 2u);
-    EXPECT_EQ(LastStartedPath(), "/b");
-}
-
-TEST_F(SchedulerTest, StartAllWhileAPausedTransferWindsDownResumesItAfterItsFinish) {
+TEST_P(DeferredStartTest, WaitsForThePausedTransfersFinish) {
+    queue.SetNewVersionQuestion([] { return true; });
     StartActive("http://h/a");
     const FileHandle handle = queue.Item(0).fileHandle;
+    Add(S::Ready, "http://h/b");
     queue.OnPauseAll();
-    queue.OnStartAll(); // the queue is idle, so Start All acts: the item is Waiting again
-    EXPECT_EQ(queue.Item(0).state, S::Waiting);
-    EXPECT_FALSE(queue.IsPauseRequested());
-    EXPECT_EQ(transfers.runs.size(), 1u);
-
-    transfers.Stop(); // it had already stopped on the pause
-    DeliverReports();
-    EXPECT_EQ(queue.Item(0).state, S::Progress);
-    ASSERT_EQ(transfers.runs.size(), 2u);
-    EXPECT_EQ(transfers.Last().task.fileHandle, handle);
-}
-
-TEST_F(SchedulerTest, ANewVersionYesWhileAPausedTransferWindsDownWaitsForItsFinish) {
-    int asked = 0;
-    queue.SetNewVersionQuestion([&] { return ++asked, true; });
-    StartActive("http://h/a");
-    queue.OnPauseAll();
-    queue.OnNewVersion();
-    EXPECT_EQ(asked, 1);
-    ASSERT_EQ(queue.Count(), 2);
+    ASSERT_FALSE(queue.Running());
+    const Restart restart = GetParam();
+    if (restart == Restart::StartOther) {
+        queue.OnStart({1});
+    } else if (restart == Restart::StartAll) {
+        queue.OnStartAll(); // the queue is idle, so Start All acts: the item is Waiting again
+    } else {
+        queue.OnNewVersion();
+    }
     EXPECT_TRUE(queue.Running());
+    EXPECT_EQ(queue.ActiveRow(), 0);
     EXPECT_EQ(transfers.runs.size(), 1u);
+    EXPECT_EQ(queue.IsPauseRequested(), restart != Restart::StartAll);
+
     transfers.Stop();
     DeliverReports();
     ASSERT_EQ(transfers.runs.size(), 2u);
-    EXPECT_EQ(transfers.Last().task.hostName, UpdateServerHost);
+    if (restart == Restart::StartOther) {
+        EXPECT_EQ(States(), (StateList{S::Pause, S::Progress}));
+    } else if (restart == Restart::StartAll) {
+        EXPECT_EQ(States(), (StateList{S::Progress, S::Waiting}));
+        EXPECT_EQ(transfers.Last().task.fileHandle, handle);
+    } else {
+        EXPECT_EQ(States(), (StateList{S::Pause, S::Ready, S::Progress}));
+        EXPECT_EQ(transfers.Last().task.hostName, UpdateServerHost);
+    }
 }
 
-TEST_F(SchedulerTest, AStartWithoutAThreadMarksErrorAndGoesOnWithTheNext) {
+INSTANTIATE_TEST_SUITE_P(Restarts, DeferredStartTest,
+                         ::testing::Values(Restart::StartOther, Restart::StartAll,
+                                           Restart::NewVersionYes));
+
+TEST_F(SchedulerTest, AStartWithoutAThreadMarksErrorAndGoesOnUntilNothingWaits) {
     queue.AddUrls("http://h/a\nhttp://h/b\nhttp://h/c");
     transfers.failures = 1;
     queue.OnStartAll();
-    EXPECT_EQ(queue.Item(0).state, S::Error);
-    EXPECT_EQ(queue.Item(1).state, S::Progress);
-    EXPECT_EQ(queue.Item(2).state, S::Waiting);
+    EXPECT_EQ(States(), (StateList{S::Error, S::Progress, S::Waiting}));
     ASSERT_EQ(transfers.runs.size(), 1u);
     EXPECT_EQ(LastStartedPath(), "/b");
 
+    transfers.failures = 1;
     transfers.Complete();
     DeliverReports();
-    EXPECT_EQ(queue.Item(1).state, S::Done);
-    EXPECT_EQ(queue.Item(2).state, S::Progress);
-    EXPECT_EQ(LastStartedPath(), "/c");
-}
-
-TEST_F(SchedulerTest, WhenNoThreadCanBeStartedEveryWaitingItemEndsAsErrorAndTheQueueStops) {
-    queue.AddUrls("http://h/a\nhttp://h/b\nhttp://h/c");
-    transfers.failures = 3;
-    queue.OnStartAll();
-    for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(queue.Item(row).state, S::Error) << row;
-    }
-    EXPECT_TRUE(transfers.runs.empty());
+    EXPECT_EQ(States(), (StateList{S::Error, S::Done, S::Error}));
+    EXPECT_EQ(transfers.runs.size(), 1u);
     EXPECT_FALSE(queue.Running());
     EXPECT_EQ(queue.ActiveRow(), -1);
 }
 
-TEST_F(SchedulerTest, AnEqualPercentageRefreshesTheRowOnce) {
+TEST_F(SchedulerTest, ReportsRefreshOnlyOnChangeAndMoveOnlyAHeldHandle) {
     StartActive("http://h/a");
+    const FileHandle old = queue.Item(0).fileHandle;
     QSignalSpy refreshed(&queue, &QAbstractItemModel::dataChanged);
-    transfers.Report([](TransferOwner& owner) {
+    transfers.Report([&](TransferOwner& owner) {
         owner.SetProgress(37);
         owner.SetProgress(37);
+        owner.SetFileHandle(old + 1000, 77); // no item holds it
+        owner.SetTransferResult(0, 0);
     });
     DeliverReports();
     EXPECT_EQ(queue.Item(0).percent, 37);
-    ASSERT_EQ(refreshed.count(), 1);
+    ASSERT_EQ(refreshed.count(), 1); // the whole row, once
     EXPECT_EQ(refreshed[0][0].toModelIndex().row(), 0);
     EXPECT_EQ(refreshed[0][1].toModelIndex().column(), 3);
-}
-
-TEST_F(SchedulerTest, SetFileHandleMovesTheHandleOfTheItemHoldingIt) {
-    StartActive("http://h/a");
-    const FileHandle old = queue.Item(0).fileHandle;
-    transfers.Report([&](TransferOwner& owner) {
-        owner.SetFileHandle(old + 1000, 77); // no item holds it
-        owner.SetTransferResult(0, 0);       // and no refresh for either
-    });
-    DeliverReports();
     EXPECT_EQ(queue.Item(0).fileHandle, old);
+
     transfers.Report([&](TransferOwner& owner) { owner.SetFileHandle(old, old + 1); });
     DeliverReports();
     EXPECT_EQ(queue.Item(0).fileHandle, old + 1);
 }
 
-TEST_F(SchedulerTest, NewVersionYesAppendsTheInstallerAndNoAddsNothing) {
+TEST_F(SchedulerTest, NewVersionYesAddsTheInstallerWhichRunsInItsTurn) {
+    queue.OnNewVersion(); // no question: declined
     bool answer = false;
     queue.SetNewVersionQuestion([&] { return answer; });
     queue.OnNewVersion();
     EXPECT_EQ(queue.Count(), 0);
 
-    StartActive("http://h/a");
     answer = true;
-    queue.OnNewVersion();
-    queue.OnNewVersion(); // every yes adds one more
-    ASSERT_EQ(queue.Count(), 3);
-    for (const int row : {1, 2}) {
-        EXPECT_EQ(queue.Item(row).url,
-                  "http://" + std::string(UpdateServerHost) + "/exe/dartflux.exe");
-        EXPECT_EQ(queue.Item(row).fileName, "");
-        EXPECT_EQ(queue.Item(row).state, S::Waiting);
-    }
-    EXPECT_EQ(transfers.runs.size(), 1u); // its turn comes after the running one
+    queue.OnNewVersion(); // idle: it starts at once
+    ASSERT_EQ(queue.Count(), 1);
+    EXPECT_EQ(queue.Item(0).url, UpdateInstallerUrl());
+    EXPECT_EQ(queue.Item(0).fileName, "");
+    EXPECT_EQ(transfers.Last().task.hostName, UpdateServerHost);
+    EXPECT_EQ(LastStartedPath(), "/exe/dartflux.exe");
+    queue.OnNewVersion(); // every yes adds one more, after the running one
+    EXPECT_EQ(States(), (StateList{S::Progress, S::Waiting}));
+    EXPECT_EQ(transfers.runs.size(), 1u);
     transfers.Complete();
     DeliverReports();
-    EXPECT_EQ(queue.Item(1).state, S::Progress);
-    EXPECT_EQ(LastStartedPath(), "/exe/dartflux.exe");
-}
-
-TEST_F(SchedulerTest, NewVersionYesWhileIdleStartsTheInstaller) {
-    queue.SetNewVersionQuestion([] { return true; });
-    queue.OnNewVersion();
-    ASSERT_EQ(queue.Count(), 1);
-    EXPECT_EQ(queue.Item(0).state, S::Progress);
-    EXPECT_TRUE(queue.Running());
-}
-
-TEST_F(SchedulerTest, WithoutAQuestionTheNewVersionIsDeclined) {
-    queue.OnNewVersion();
-    EXPECT_EQ(queue.Count(), 0);
+    EXPECT_EQ(States(), (StateList{S::Done, S::Progress}));
+    EXPECT_EQ(transfers.runs.size(), 2u);
 }
 
 } // namespace

@@ -22,34 +22,33 @@ protected:
 };
 
 TEST_F(SettingsTest, LivesInTheUsersConfigFolderUnderTheTemporaryHome) {
-    const std::string expected =
+    EXPECT_EQ(
+        SettingsLocation(),
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
-        "/DartfluxFull.ini";
-    EXPECT_EQ(SettingsLocation(), expected);
+            "/DartfluxFull.ini");
     EXPECT_NE(SettingsLocation().find(qgetenv("HOME").toStdString()), std::string::npos);
 }
 
-TEST_F(SettingsTest, AWrittenValueReadsBackTheSame) {
+TEST_F(SettingsTest, WrittenValuesReadBackUnderTheirOwnNames) {
+    const std::string odd = "/other, with; odd=chars #and @at \xc3\xa9";
+    const std::string windows = "C:\\Users\\x y\\AppData\\Dartflux\\download.dat";
     WriteSetting(0, "/home/u1");
-    EXPECT_EQ(ReadSetting(0), "/home/u1");
-    WriteSetting(1, "C:\\Users\\x y\\AppData\\Dartflux\\download.dat");
-    EXPECT_EQ(ReadSetting(1), "C:\\Users\\x y\\AppData\\Dartflux\\download.dat");
-    WriteSetting(0, "/other, with; odd=chars #and @at \xc3\xa9");
-    EXPECT_EQ(ReadSetting(0), "/other, with; odd=chars #and @at \xc3\xa9");
-    EXPECT_EQ(ReadSetting(1), "C:\\Users\\x y\\AppData\\Dartflux\\download.dat");
-}
+    WriteSetting(1, windows);
+    WriteSetting(0, odd);
+    WriteSetting(12, "twelve");
+    EXPECT_EQ(ReadSetting(0), odd);
+    EXPECT_EQ(ReadSetting(1), windows);
+    EXPECT_EQ(ReadSetting(12), "twelve");
+    EXPECT_TRUE(StoredText().contains("s12=twelve")); // the index without padding
 
-TEST_F(SettingsTest, AnEmptyValueIsKeptAsEmpty) {
-    WriteSetting(0, "/somewhere");
     WriteSetting(0, "");
     EXPECT_EQ(ReadSetting(0), "");
-    QSettings raw(QString::fromStdString(SettingsLocation()), QSettings::IniFormat);
-    EXPECT_TRUE(raw.contains("s0")); // stored, not deleted
+    EXPECT_TRUE(QSettings(QString::fromStdString(SettingsLocation()), QSettings::IniFormat)
+                    .contains("s0")); // stored as empty, not deleted
 }
 
-TEST_F(SettingsTest, MissingAndNonTextValuesReadAsEmpty) {
+TEST_F(SettingsTest, MissingAndNonTextValuesReadAsEmptyAndHandWrittenOnesAreRead) {
     EXPECT_EQ(ReadSetting(0), "");
-    EXPECT_EQ(ReadSetting(7), "");
     {
         QSettings raw(QString::fromStdString(SettingsLocation()), QSettings::IniFormat);
         raw.setValue("s3", QByteArray("\x01\x02", 2));
@@ -57,17 +56,8 @@ TEST_F(SettingsTest, MissingAndNonTextValuesReadAsEmpty) {
     }
     EXPECT_EQ(ReadSetting(3), "");
     EXPECT_EQ(ReadSetting(4), "");
-}
+    EXPECT_EQ(ReadSetting(7), "");
 
-TEST_F(SettingsTest, TheValueNameIsTheIndexWithoutPadding) {
-    WriteSetting(12, "twelve");
-    EXPECT_EQ(ReadSetting(12), "twelve");
-    EXPECT_TRUE(StoredText().contains("s12=twelve"));
-    EXPECT_EQ(ReadSetting(1), "");
-}
-
-TEST_F(SettingsTest, AValueWrittenByHandIsRead) {
-    std::filesystem::create_directories(std::filesystem::path(SettingsLocation()).parent_path());
     QFile file(QString::fromStdString(SettingsLocation()));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("[General]\ns1=/data/list.dat\n");
