@@ -4,8 +4,9 @@
 #include <QTemporaryDir>
 
 // A fresh temporary folder made this process's home, settings, data, cache and runtime folders, so
-// that a benchmark never reads or writes the real user's settings, Documents or list file. Make it
-// before the application object, which reads these folders once.
+// that a test or benchmark never reads or writes the real user's settings, Documents or list
+// file. Programs it starts inherit the same folders. Make it before the application object, which
+// reads these folders once.
 class TemporaryHome {
 public:
     TemporaryHome();

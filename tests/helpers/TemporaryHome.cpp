@@ -1,7 +1,6 @@
 #include "TemporaryHome.h"
 
 #include <QByteArray>
-#include <QStandardPaths>
 
 #include <cstdlib>
 
@@ -16,5 +15,4 @@ TemporaryHome::TemporaryHome() {
     setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
     // Private to the user (0700), as the runtime folder must be.
     setenv("XDG_RUNTIME_DIR", root.constData(), 1);
-    QStandardPaths::setTestModeEnabled(true);
 }
