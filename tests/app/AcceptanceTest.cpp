@@ -8,6 +8,7 @@
 #include "QStringPrinter.h"
 #include "RowText.h"
 #include "Settings.h"
+#include "StallingRoute.h"
 #include "TestHttpServer.h"
 #include "WindowActions.h"
 
@@ -25,9 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -119,11 +118,7 @@ protected:
     }
 
     void TearDown() override {
-        {
-            std::lock_guard lock(stallMutex);
-            stallReleased = true;
-        }
-        stallChanged.notify_all();
+        stall.reset();
         server.Stop();
         tls.reset();
         if (hadCertFile) {
@@ -161,25 +156,6 @@ protected:
     }
     static QString SizeOf(const QByteArray& content) {
         return QString::fromStdString(SizeText(content.size()));
-    }
-
-    // Sends the first bytes of a body of the given length, then holds the rest back until the
-    // test ends.
-    void AddStall(const std::string& path, std::size_t length, const QByteArray& first) {
-        server.server().Get(path, [this, length, first = Text(first)](const httplib::Request&,
-                                                                      httplib::Response& res) {
-            res.set_content_provider(
-                length, "application/octet-stream",
-                [this, first](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    if (offset == 0) {
-                        return sink.write(first.data(), first.size());
-                    }
-                    std::unique_lock lock(stallMutex);
-                    stallChanged.wait_for(lock, std::chrono::seconds(60),
-                                          [this] { return stallReleased; });
-                    return false;
-                });
-        });
     }
 
     // About twenty downloads of every outcome, in the order they run; the servers are ready to
@@ -240,7 +216,8 @@ protected:
 
         stallRow = static_cast<int>(downloads.size());
         const QByteArray stallStart = RandomBytes(1000, 8);
-        AddStall("/stall/slow.bin", 100000, stallStart);
+        stall = std::make_unique<StallingRoute>(server.server(), "/stall/slow.bin", 100000,
+                                                Text(stallStart));
         downloads.push_back(
             {Url(server, "/stall/slow.bin"), "Pause", "slow.bin", "1%", "97", stallStart});
 
@@ -287,9 +264,7 @@ protected:
     std::unique_ptr<NginxServer> nginx;
     QByteArray previousCertFile;
     bool hadCertFile = false;
-    std::mutex stallMutex;
-    std::condition_variable stallChanged;
-    bool stallReleased = false;
+    std::unique_ptr<StallingRoute> stall;
     int stallRow = -1;
 };
 

@@ -8,12 +8,13 @@
 #include "ModalAnswerer.h"
 #include "QStringPrinter.h"
 #include "Settings.h"
+#include "StallingRoute.h"
 #include "TestHttpServer.h"
 #include "WindowActions.h"
 
 #include <QAbstractButton>
-#include <QCoreApplication>
 #include <QAction>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -29,8 +30,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <tuple>
 
 namespace {
@@ -53,7 +52,6 @@ public slots:
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QTemporaryDir().isValid());
         QFile::remove(QString::fromStdString(SettingsLocation()));
         const std::string listPath = DefaultListPath();
         if (!listPath.empty()) {
@@ -64,29 +62,6 @@ protected:
             "/files/(.*)", [](const httplib::Request& request, httplib::Response& response) {
                 response.set_content("content of " + request.matches[1].str(), "text/plain");
             });
-        server.server().Get(
-            "/stall/(.*)", [this](const httplib::Request&, httplib::Response& response) {
-                response.set_content_provider(
-                    100000, "application/octet-stream",
-                    [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        if (offset == 0) {
-                            sink.write(std::string(1000, 's').data(), 1000);
-                            return true;
-                        }
-                        std::unique_lock lock(stallMutex);
-                        stallReleased.wait_for(lock, std::chrono::seconds(20),
-                                               [this] { return released; });
-                        return false;
-                    });
-            });
-    }
-
-    void TearDown() override {
-        {
-            std::lock_guard lock(stallMutex);
-            released = true;
-        }
-        stallReleased.notify_all();
     }
 
     std::unique_ptr<CDownloaderDlg> OpenWindow() {
@@ -113,9 +88,7 @@ protected:
 
     QTemporaryDir downloads;
     TestHttpServer server;
-    std::mutex stallMutex;
-    std::condition_variable stallReleased;
-    bool released = false;
+    StallingRoute stall{server.server(), "/stall/(.*)", 100000, std::string(1000, 's')};
 };
 
 TEST_F(MainWindowTest, LooksAsDesigned) {

@@ -4,6 +4,7 @@
 #include "OutputFiles.h"
 #include "RecordingOwner.h"
 #include "RequestToken.h"
+#include "StallingRoute.h"
 #include "TestHttpServer.h"
 #include "VersionCheck.h"
 
@@ -441,36 +442,10 @@ TEST_F(TransferTest, DroppedConnectionFailsAndKeepsWhatArrived) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf("drop.bin"))));
 }
 
-// A server that sends a little and then nothing until released.
+// A server that sends a little and then nothing.
 class StallingTransferTest : public TransferTest {
 protected:
-    void SetUp() override {
-        server.server().Get(
-            "/stall.bin", [this](const httplib::Request&, httplib::Response& response) {
-                response.set_content_provider(
-                    100000, "application/octet-stream",
-                    [this](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                        if (offset == 0) {
-                            sink.write(std::string(100, 'x').data(), 100);
-                            return true;
-                        }
-                        std::unique_lock lock(mutex);
-                        releasedChanged.wait_for(lock, 20s, [this] { return released; });
-                        return false;
-                    });
-            });
-    }
-    void TearDown() override {
-        {
-            std::lock_guard lock(mutex);
-            released = true;
-        }
-        releasedChanged.notify_all();
-    }
-
-    std::mutex mutex;
-    std::condition_variable releasedChanged;
-    bool released = false;
+    StallingRoute stall{server.server(), "/stall.bin", 100000, std::string(100, 'x')};
 };
 
 TEST_F(StallingTransferTest, PauseIsHonouredWhileNoDataFlows) {
