@@ -10,8 +10,6 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -27,15 +25,6 @@ bool IsStartable(DownloadState state) {
 
 bool IsFailure(int code) {
     return code >= NoHandleStep && code <= BodyStep;
-}
-
-// The bytes already in the file; 0 when there is no file or its size cannot be read.
-std::int64_t FileSize(FileHandle handle) {
-    struct stat info {};
-    if (handle == NoFileHandle || ::fstat(handle, &info) != 0) {
-        return 0;
-    }
-    return static_cast<std::int64_t>(info.st_size);
 }
 
 } // namespace
@@ -331,7 +320,7 @@ bool DownloadQueue::StartActiveTransfer() {
     SetTaskAddress(task, item.url);
     task.fileHandle = item.fileHandle;
     task.knownSize = item.totalSize;
-    task.resumeOffset = FileSize(item.fileHandle);
+    task.resumeOffset = OutputFileSize(item.fileHandle);
 
     // The previous transfer has made its last report; let its thread end before the next.
     if (control_ && !control_->IsFinished()) {

@@ -313,6 +313,11 @@ void DiscardOutputFile(FileHandle handle) {
     table.RemoveLocked(handle);
 }
 
+std::int64_t OutputFileSize(FileHandle handle) {
+    struct stat status {};
+    return handle != NoFileHandle && ::fstat(handle, &status) == 0 ? status.st_size : 0;
+}
+
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());

@@ -3,6 +3,7 @@
 #include "FileHandle.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -84,6 +85,9 @@ inline constexpr int MaxOutputNameTries = 10000;
 // Closes and deletes the file of a registered handle and removes its record; an unknown handle
 // is left alone. For NoFileHandle only one record of a failed open is dropped, no file touched.
 void DiscardOutputFile(FileHandle handle);
+
+// The bytes in the open file; 0 when there is no file or its size cannot be read.
+std::int64_t OutputFileSize(FileHandle handle);
 
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle);
 void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath);

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -96,11 +95,6 @@ std::string RequestTarget(const std::string& objectPath) {
 // Leading blanks, an optional sign, then digits up to the first other character; 0 without any.
 std::int64_t ParseInt64(const std::string& text) {
     return std::strtoll(text.c_str(), nullptr, 10);
-}
-
-std::int64_t FileSize(FileHandle handle) {
-    struct stat status {};
-    return handle != NoFileHandle && fstat(handle, &status) == 0 ? status.st_size : 0;
 }
 
 // The last component of a name a server sent, so that "../../x" can only mean "x".
@@ -229,7 +223,7 @@ int TransferRun::Run() {
         return Fail(BodyStep, EBADF);
     }
     // Data of unknown total size cannot be validated against the server's: start afresh.
-    if (task_.knownSize == 0 && FileSize(task_.fileHandle) > 0) {
+    if (task_.knownSize == 0 && OutputFileSize(task_.fileHandle) > 0) {
         StartFileAgain();
     }
     resuming_ = task_.knownSize != 0 && task_.resumeOffset != 0;
@@ -424,7 +418,7 @@ bool TransferRun::HandleHeaders() {
         const std::optional<std::string> range = Header("Content-Range");
         const std::optional<std::int64_t> serverTotal =
             range ? UnsatisfiedRangeTotal(*range) : std::nullopt;
-        const bool complete = FileSize(task_.fileHandle) == task_.knownSize &&
+        const bool complete = OutputFileSize(task_.fileHandle) == task_.knownSize &&
                               (!serverTotal || *serverTotal == task_.knownSize);
         if (complete) {
             NameFile();
