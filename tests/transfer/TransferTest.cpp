@@ -83,21 +83,27 @@ std::string Sha256(const std::string& data) {
 
 class TransferTest : public ::testing::Test {
 protected:
-    // Starts a transfer of url into a temporary file that already holds existing.
-    void Start(const std::string& url, const std::string& existing = "",
-               std::int64_t knownSize = 0) {
+    // Starts a transfer of url into a new temporary file that already holds existing, reporting
+    // to reporter.
+    void StartFor(RecordingOwner& reporter, const std::string& url,
+                  const std::string& existing = "", std::int64_t knownSize = 0) {
         tempPath.clear();
         handle = OpenOutputFile(Folder(), tempPath);
         ASSERT_NE(handle, NoFileHandle);
         ASSERT_EQ(write(handle, existing.data(), existing.size()),
                   static_cast<ssize_t>(existing.size()));
-        task.owner = &owner;
+        task.owner = &reporter;
         SetTaskAddress(task, url);
         task.fileHandle = handle;
         task.knownSize = knownSize;
         task.resumeOffset = static_cast<std::int64_t>(existing.size());
         control = StartTransfer(task);
         ASSERT_NE(control, nullptr);
+    }
+
+    void Start(const std::string& url, const std::string& existing = "",
+               std::int64_t knownSize = 0) {
+        StartFor(owner, url, existing, knownSize);
     }
 
     void Finish() {
@@ -209,15 +215,8 @@ TEST_F(TransferTest, ResumeRefusedStartsTheFileAgain) {
                                 Respond(response, answer.status, headers, body);
                             });
         RecordingOwner fresh;
-        std::string path;
-        task.owner = &fresh;
-        SetTaskAddress(task, server.Url("/" + name));
-        task.fileHandle = OpenOutputFile(Folder(), path);
-        const FileHandle old = task.fileHandle;
-        ASSERT_EQ(write(old, "stale bytes", 11), 11);
-        task.knownSize = 1000;
-        task.resumeOffset = 11;
-        control = StartTransfer(task);
+        StartFor(fresh, server.Url("/" + name), "stale bytes", 1000);
+        const FileHandle old = handle;
         ASSERT_TRUE(fresh.WaitUntilFinished());
 
         EXPECT_EQ(fresh.LastResult().code, 0);
@@ -226,7 +225,7 @@ TEST_F(TransferTest, ResumeRefusedStartsTheFileAgain) {
         EXPECT_EQ(fresh.totals, std::vector<std::int64_t>{1000});
         EXPECT_EQ(fresh.progress.front(), 0);
         EXPECT_EQ(ReadFile(PathOf(name)), body);
-        EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(tempPath)));
     }
 }
 
@@ -255,13 +254,7 @@ TEST_F(TransferTest, RangeNotSatisfiableCompletesOnlyAFileOfTheKnownSize) {
     RecordingOwner second;
     QFile::remove(QString::fromStdString(PathOf("whole.bin")));
     requests = 0;
-    std::string path;
-    task.owner = &second;
-    task.fileHandle = OpenOutputFile(Folder(), path);
-    const std::string longer = body + "junk";
-    ASSERT_EQ(write(task.fileHandle, longer.data(), longer.size()), 1004);
-    task.resumeOffset = 1004;
-    control = StartTransfer(task);
+    StartFor(second, server.Url("/whole.bin"), body + "junk", 1000);
     ASSERT_TRUE(second.WaitUntilFinished());
     EXPECT_EQ(requests, 2);
     EXPECT_EQ(second.handleChanges.size(), 1u);
@@ -335,11 +328,7 @@ TEST_F(TransferTest, NamelessUrlKeepsTheTemporaryNameAndTakenNamesAreNumbered) {
         taken.write("mine");
     }
     RecordingOwner second;
-    task.owner = &second;
-    SetTaskAddress(task, server.Url("/report.pdf"));
-    std::string path;
-    task.fileHandle = OpenOutputFile(Folder(), path);
-    control = StartTransfer(task);
+    StartFor(second, server.Url("/report.pdf"));
     ASSERT_TRUE(second.WaitUntilFinished());
     EXPECT_EQ(second.names, (std::vector<std::string>{"report.pdf", "report (1).pdf"}));
     EXPECT_EQ(ReadFile(PathOf("report.pdf")), "mine");
@@ -362,11 +351,7 @@ TEST_F(TransferTest, ProgressStaysWithinZeroAndHundred) {
     EXPECT_TRUE(owner.totals.empty());
 
     RecordingOwner second;
-    task.owner = &second;
-    SetTaskAddress(task, server.Url("/understated.bin"));
-    std::string path;
-    task.fileHandle = OpenOutputFile(Folder(), path);
-    control = StartTransfer(task);
+    StartFor(second, server.Url("/understated.bin"));
     ASSERT_TRUE(second.WaitUntilFinished());
     EXPECT_EQ(second.LastResult().code, 0);
     EXPECT_EQ(*std::max_element(second.progress.begin(), second.progress.end()), 100);
@@ -382,21 +367,14 @@ TEST_F(TransferTest, ErrorStatusWritesNothingAndKeepsThePartialFile) {
             response.status = status;
             response.set_content("<html>no such file</html>", "text/html");
         });
-        std::string temporary;
-        task.owner = &statusOwner;
-        SetTaskAddress(task, server.Url(path));
-        task.fileHandle = OpenOutputFile(Folder(), temporary);
-        ASSERT_EQ(write(task.fileHandle, "partial", 7), 7);
-        task.knownSize = 1000;
-        task.resumeOffset = 7;
-        control = StartTransfer(task);
+        StartFor(statusOwner, server.Url(path), "partial", 1000);
         ASSERT_TRUE(statusOwner.WaitUntilFinished());
 
         EXPECT_EQ(statusOwner.LastResult().code, 8);
         EXPECT_EQ(statusOwner.LastResult().systemError, static_cast<std::uint32_t>(status));
         EXPECT_TRUE(statusOwner.names.empty());
         EXPECT_TRUE(statusOwner.handleChanges.empty());
-        EXPECT_EQ(ReadFile(temporary), "partial");
+        EXPECT_EQ(ReadFile(tempPath), "partial");
     }
 }
 
