@@ -1,16 +1,13 @@
 #include "ContentDisposition.h"
 
+#include "TextCompare.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace {
 
 constexpr char Blanks[] = " \t";
-
-bool EqualsIgnoringCase(const std::string& left, const std::string& right) {
-    return QByteArray::fromStdString(left).compare(QByteArray::fromStdString(right),
-                                                   Qt::CaseInsensitive) == 0;
-}
 
 // Where the value of the first parameter called name starts: its first non-blank character
 // after "=". Matching is case-sensitive, as servers that send these names write them.

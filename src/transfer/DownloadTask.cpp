@@ -23,14 +23,7 @@ int ParsePort(const std::string& text) {
 
 void SetTaskAddress(DownloadTask& task, const std::string& url) {
     const UrlParts parts = SplitUrl(url);
-
-    // The same rule SplitUrl uses: "://" counts as the end of a scheme only before any other "/".
-    const std::size_t schemeEnd = url.find("://");
-    const std::size_t firstSlash = url.find('/');
-    task.scheme = (schemeEnd != std::string::npos && firstSlash > schemeEnd)
-                      ? url.substr(0, schemeEnd)
-                      : std::string();
-
+    task.scheme = parts.scheme;
     task.hostName = parts.host;
     task.port = 0;
     const std::size_t hostStart =

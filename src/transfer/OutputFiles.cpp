@@ -1,5 +1,7 @@
 #include "OutputFiles.h"
 
+#include "FileNames.h"
+
 #include <QDir>
 #include <QRandomGenerator>
 
@@ -7,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +17,9 @@ namespace {
 constexpr mode_t NewFileMode = 0644; // less the umask
 constexpr int NewFileFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
 constexpr int MaxTempNameTries = 100;
+constexpr char ValidatorAttribute[] = "user.dartflux.validator";
+constexpr std::size_t MaxValidatorSize = 1024;
+constexpr std::size_t CopySize = 64 * 1024;
 
 char NativeSeparator() {
     return QDir::separator().toLatin1();
@@ -102,6 +108,72 @@ std::string FolderOf(const std::string& finalPath) {
     return at == std::string::npos ? std::string() : finalPath.substr(0, at + 1);
 }
 
+// Writes all of data, retrying short writes; 0 or the errno.
+int WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : ENOSPC;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// Copies the file at from into a new temporary file of folder, flushed to the disk; 0 and the
+// copy's path, or the errno (and no copy left behind).
+int CopyIntoFolder(const std::string& from, const std::string& folder, std::string& copyPath) {
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        return errno;
+    }
+    const FileHandle copy = CreateUniqueTempFile(folder, copyPath);
+    int error = copy == NoFileHandle ? errno : 0;
+    std::vector<char> buffer(CopySize);
+    while (error == 0) {
+        const ssize_t got = ::read(source, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        error = WriteAll(copy, buffer.data(), static_cast<std::size_t>(got));
+    }
+    if (error == 0 && ::fsync(copy) != 0) {
+        error = errno;
+    }
+    ::close(source);
+    if (copy != NoFileHandle) {
+        ::close(copy);
+        if (error != 0) {
+            ::unlink(copyPath.c_str());
+        }
+    }
+    return error;
+}
+
+// Moves from into folder under the first free numbered form of name; 0 and the name used, or
+// the errno of the first failure that another name would not mend.
+int MoveToFreeName(const std::string& from, const std::string& folder, const std::string& name,
+                   std::string& used) {
+    const std::size_t limit = FolderNameLimit(folder);
+    int error = EEXIST;
+    for (int attempt = 0; attempt < MaxOutputNameTries && error == EEXIST; ++attempt) {
+        const std::string candidate = NumberedFileName(name, attempt, limit);
+        error = MoveFileNoReplace(from, JoinOutputPath(folder, candidate));
+        if (error == 0) {
+            used = candidate;
+        }
+    }
+    return error;
+}
+
 } // namespace
 
 // ----- the table -------------------------------------------------------------------------------
@@ -158,30 +230,10 @@ std::string JoinOutputPath(const std::string& folder, const std::string& name) {
     return path;
 }
 
-bool IsSafeOutputFileName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") {
-        return false;
-    }
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string NumberedOutputFileName(const std::string& name, int attempt) {
-    if (attempt <= 0) {
-        return name;
-    }
-    // The extension starts at the last dot, unless that dot opens the name (".bashrc") or ends
-    // it ("name."): then there is none and the number goes at the end.
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
-        dot = name.size();
-    }
-    return name.substr(0, dot) + " (" + std::to_string(attempt) + ")" + name.substr(dot);
+std::size_t FolderNameLimit(const std::string& folder) {
+    constexpr std::size_t CommonLimit = 255;
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : CommonLimit;
 }
 
 int MoveFileNoReplace(const std::string& from, const std::string& to, NoReplaceMove method) {
@@ -223,21 +275,22 @@ FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath) {
     return handle;
 }
 
-bool SetOutputFileName(FileHandle handle, const std::string& name) {
-    if (!IsSafeOutputFileName(name)) {
-        return false;
-    }
-    if (handle == NoFileHandle) {
-        return true; // records of failed opens cannot be told apart: none is named
+std::string SetOutputFileName(FileHandle handle, const std::string& name) {
+    const std::string safe = SafeFileName(name);
+    if (safe.empty()) {
+        return {};
     }
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
+    const OutputFileRecord* first = handle == NoFileHandle ? nullptr : table.FindLocked(handle);
+    const std::string fitted =
+        FitFileName(safe, FolderNameLimit(first != nullptr ? first->folder : std::string(".")));
     for (OutputFileRecord& record : table.RecordsLocked()) {
-        if (record.handle == handle) {
-            record.finalPath = JoinOutputPath(record.folder, name);
+        if (handle != NoFileHandle && record.handle == handle) {
+            record.finalPath = JoinOutputPath(record.folder, fitted);
         }
     }
-    return true;
+    return fitted;
 }
 
 FileHandle RecreateOutputFile(FileHandle handle) {
@@ -262,39 +315,57 @@ FileHandle RecreateOutputFile(FileHandle handle) {
     return newHandle;
 }
 
-std::string CompleteOutputFile(FileHandle handle) {
+OutputCompletion CompleteOutputFile(FileHandle handle) {
     OutputFileTable& table = OutputFileTable::Instance();
-    std::lock_guard lock(table.Mutex());
-    OutputFileRecord* record = table.FindLocked(handle);
-    if (record == nullptr) {
-        return std::string(); // unknown handle: neither closed nor moved
-    }
-    if (handle == NoFileHandle) {
-        table.RemoveLocked(handle); // a failed open: no file of its own to close or move
-        return std::string();
-    }
-
-    CloseFile(handle);
-
-    std::string used;
-    if (!record->finalPath.empty() && !record->tempPath.empty()) {
-        const std::string folder = FolderOf(record->finalPath);
-        const std::string name = NameOf(record->finalPath);
-        for (int attempt = 0; attempt < MaxOutputNameTries; ++attempt) {
-            const std::string candidate = NumberedOutputFileName(name, attempt);
-            const int error = MoveFileNoReplace(record->tempPath, folder + candidate);
-            if (error == 0) {
-                used = candidate;
-                break;
+    const auto closeCompleted = [&table, handle] {
+        ::fremovexattr(handle, ValidatorAttribute); // ours, not the user's
+        CloseFile(handle);
+        table.RemoveLocked(handle);
+    };
+    OutputCompletion completion;
+    std::string tempPath;
+    std::string folder;
+    std::string name;
+    {
+        std::lock_guard lock(table.Mutex());
+        const OutputFileRecord* record = table.FindLocked(handle);
+        if (record == nullptr || handle == NoFileHandle) {
+            if (record != nullptr) {
+                table.RemoveLocked(handle); // a failed open: no file of its own to move
             }
-            if (error != EEXIST) {
-                break; // not a taken name: another name would not help
-            }
+            return {EBADF, {}};
+        }
+        tempPath = record->tempPath;
+        folder = record->finalPath.empty() ? record->folder : FolderOf(record->finalPath);
+        name = record->finalPath.empty() ? std::string(DefaultFileName) : NameOf(record->finalPath);
+        // The file moves while still open, so that a failed move leaves it ready for another try.
+        completion.error = MoveToFreeName(tempPath, folder, name, completion.name);
+        if (completion.error == 0) {
+            closeCompleted();
+        }
+        if (completion.error != EXDEV) {
+            return completion;
         }
     }
 
-    table.RemoveLocked(handle);
-    return used;
+    // Another file system: copy without holding the table, which the user interface needs.
+    std::string copyPath;
+    completion.error = CopyIntoFolder(tempPath, folder, copyPath);
+    if (completion.error != 0) {
+        return completion;
+    }
+    std::lock_guard lock(table.Mutex());
+    completion.error = table.FindLocked(handle) == nullptr
+                           ? EBADF
+                           : MoveToFreeName(copyPath, folder, name, completion.name);
+    if (completion.error != 0) {
+        ::unlink(copyPath.c_str());
+        completion.name.clear();
+        return completion;
+    }
+    ::unlink(tempPath.c_str());
+    closeCompleted();
+    return completion;
 }
 
 void DiscardOutputFile(FileHandle handle) {
@@ -316,6 +387,24 @@ void DiscardOutputFile(FileHandle handle) {
 std::int64_t OutputFileSize(FileHandle handle) {
     struct stat status {};
     return handle != NoFileHandle && ::fstat(handle, &status) == 0 ? status.st_size : 0;
+}
+
+void StoreResumeValidator(FileHandle handle, const std::string& validator) {
+    if (handle == NoFileHandle) {
+        return;
+    }
+    if (validator.empty() || validator.size() > MaxValidatorSize) {
+        ::fremovexattr(handle, ValidatorAttribute);
+    } else {
+        ::fsetxattr(handle, ValidatorAttribute, validator.data(), validator.size(), 0);
+    }
+}
+
+std::string ResumeValidator(FileHandle handle) {
+    char value[MaxValidatorSize];
+    const ssize_t size =
+        handle == NoFileHandle ? -1 : ::fgetxattr(handle, ValidatorAttribute, value, sizeof value);
+    return size > 0 ? std::string(value, static_cast<std::size_t>(size)) : std::string();
 }
 
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle) {

@@ -55,15 +55,12 @@ private:
 // fails; the result is then NoFileHandle and, for a new file, tempPath stays empty.
 FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath);
 
-// Whether the name is a safe single file name: not empty, not "." or "..", no "/" or "\\", no
-// control character (bytes below 0x20 and 0x7F).
-bool IsSafeOutputFileName(const std::string& name);
-
-// When the name is safe, sets finalPath = folder + one separator + name for every record with
-// the handle and returns true; an unsafe name changes nothing and gives false, so the caller can
-// fall back to another name. Records of failed opens (NoFileHandle) cannot be told apart and are
-// never named; for NoFileHandle the result only tells whether the name is safe.
-bool SetOutputFileName(FileHandle handle, const std::string& name);
+// Names the file of every record with the handle: the name made safe (SafeFileName) and fitted
+// to the folder's longest name, so that setting it can never make the move fail. Returns the
+// name set, or "" when the name is unusable and nothing changed; the caller can then fall back
+// to another name. Records of failed opens (NoFileHandle) cannot be told apart and are never
+// named; for NoFileHandle the result only tells which name would be set.
+std::string SetOutputFileName(FileHandle handle, const std::string& name);
 
 // Empties the file by creating it anew at the same path and returns the new handle (often the
 // same number), which replaces the old one in the record; finalPath and tempPath stay. Gives
@@ -71,14 +68,22 @@ bool SetOutputFileName(FileHandle handle, const std::string& name);
 // NoFileHandle, kept in the record, when the new file cannot be created.
 FileHandle RecreateOutputFile(FileHandle handle);
 
-// Closes the file and moves it to its final name, or to "name (1).ext", "name (2).ext", ...
-// (up to MaxOutputNameTries names) when that is taken; never replaces a file. The extension is
-// the text from the last dot of the name, unless that dot is its first or last character: then
-// " (n)" goes at the end (".bashrc (1)", "README (1)", "a.tar (1).gz"). Returns the file name
-// used, or "" when the data stayed under its temporary name (no name set, every name taken, or
-// the move failed). The record is removed in every case. A handle no record holds is neither
-// closed nor touched; for NoFileHandle only one record of a failed open is dropped, no file.
-std::string CompleteOutputFile(FileHandle handle);
+// How a completion ended: error 0 and the name the file now has in its folder, or the errno
+// that stopped it.
+struct OutputCompletion {
+    int error = 0;
+    std::string name;
+};
+
+// Moves the file to its final name (DefaultFileName when none was set), or to "name (1).ext",
+// "name (2).ext", ... (up to MaxOutputNameTries names, each fitted to the folder's longest name)
+// when that is taken; never replaces a file. A folder on another file system gets a flushed copy
+// under a new temporary name first, which then takes the final name; the old temporary file goes
+// only after that. On success the file is closed and its record removed. On failure nothing is
+// lost: the temporary file stays whole, open and registered for a later try. A handle no record
+// holds is neither closed nor touched (EBADF); for NoFileHandle one record of a failed open is
+// dropped (EBADF).
+OutputCompletion CompleteOutputFile(FileHandle handle);
 
 inline constexpr int MaxOutputNameTries = 10000;
 
@@ -89,6 +94,12 @@ void DiscardOutputFile(FileHandle handle);
 // The bytes in the open file; 0 when there is no file or its size cannot be read.
 std::int64_t OutputFileSize(FileHandle handle);
 
+// The validator of the server's copy (an ETag or a Last-Modified date) that the file's bytes came
+// from, kept with the file itself (an extended attribute) so that it lasts as long as the bytes;
+// "" when none was kept or the file system keeps none. Storing "" removes it.
+void StoreResumeValidator(FileHandle handle, const std::string& validator);
+std::string ResumeValidator(FileHandle handle);
+
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle);
 void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath);
 void UnregisterOutputFile(FileHandle handle);
@@ -96,9 +107,8 @@ void UnregisterOutputFile(FileHandle handle);
 // folder + exactly one native separator + name, whatever folder ends with.
 std::string JoinOutputPath(const std::string& folder, const std::string& name);
 
-// The candidate names of CompleteOutputFile: attempt 0 is the name itself, attempt n >= 1 is
-// "stem (n)ext".
-std::string NumberedOutputFileName(const std::string& name, int attempt);
+// The longest file name the folder takes, in bytes.
+std::size_t FolderNameLimit(const std::string& folder);
 
 // The move that never replaces. Best uses renameat2(RENAME_NOREPLACE) and falls back to
 // link + unlink when the file system does not support it, then to reserving the name with an

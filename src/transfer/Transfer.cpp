@@ -1,10 +1,12 @@
 #include "Transfer.h"
 
 #include "ContentDisposition.h"
+#include "FileNames.h"
 #include "OutputFiles.h"
 #include "RequestToken.h"
+#include "TextCompare.h"
 #include "TransferResult.h"
-#include "UrlParts.h"
+#include "TransferRules.h"
 #include "VersionCheck.h"
 
 #include <curl/curl.h>
@@ -52,16 +54,6 @@ std::string UserAgent() {
     return "Dartflux " + std::string(ProgramVersion);
 }
 
-bool EqualsIgnoringCase(const std::string& text, const char* lowerCase) {
-    std::size_t i = 0;
-    for (; i < text.size() && lowerCase[i] != '\0'; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != lowerCase[i]) {
-            return false;
-        }
-    }
-    return i == text.size() && lowerCase[i] == '\0';
-}
-
 // The scheme to use, or "" when it is none we speak.
 std::string TransferScheme(const std::string& scheme) {
     if (scheme.empty() || EqualsIgnoringCase(scheme, "http")) {
@@ -71,96 +63,6 @@ std::string TransferScheme(const std::string& scheme) {
         return "https";
     }
     return "";
-}
-
-// The object as it goes on the wire: the fragment stays with the client, and bytes that may not
-// stand in a request line are percent-encoded. Existing escapes are kept as they are.
-std::string RequestTarget(const std::string& objectPath) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    static constexpr std::string_view Unsafe = "\"<>\\^`{|}";
-    std::string target;
-    for (const char c : objectPath.substr(0, objectPath.find('#'))) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || Unsafe.find(c) != std::string_view::npos) {
-            target += '%';
-            target += Hex[byte >> 4];
-            target += Hex[byte & 0x0F];
-        } else {
-            target += c;
-        }
-    }
-    return target.empty() ? "/" : target;
-}
-
-// Leading blanks, an optional sign, then digits up to the first other character; 0 without any.
-std::int64_t ParseInt64(const std::string& text) {
-    return std::strtoll(text.c_str(), nullptr, 10);
-}
-
-// The last component of a name a server sent, so that "../../x" can only mean "x".
-std::string LastPathComponent(const std::string& name) {
-    const std::size_t separator = name.find_last_of("/\\");
-    return separator == std::string::npos ? name : name.substr(separator + 1);
-}
-
-std::string FileNameFromUrl(const std::string& objectPath) {
-    const std::string path = SplitUrl(objectPath).path;
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Does "bytes FIRST-LAST/TOTAL" start at offset?
-bool ContentRangeStartsAt(const std::string& value, std::int64_t offset) {
-    const std::size_t unitEnd = value.find_first_of(" \t");
-    if (unitEnd == std::string::npos || !EqualsIgnoringCase(value.substr(0, unitEnd), "bytes")) {
-        return false;
-    }
-    const std::size_t first = value.find_first_not_of(" \t", unitEnd);
-    const std::size_t dash = value.find('-', first);
-    if (first == std::string::npos || dash == std::string::npos || dash == first) {
-        return false;
-    }
-    const std::string digits = value.substr(first, dash - first);
-    return digits.find_first_not_of("0123456789") == std::string::npos &&
-           ParseInt64(digits) == offset;
-}
-
-// For a 416 answer: "bytes */TOTAL" names the size the server has, when present.
-std::optional<std::int64_t> UnsatisfiedRangeTotal(const std::string& value) {
-    const std::size_t slash = value.find("*/");
-    if (slash == std::string::npos) {
-        return std::nullopt;
-    }
-    return ParseInt64(value.substr(slash + 2));
-}
-
-// Step code of a libcurl failure that came before the response's headers were taken.
-int StepOfEarlyFailure(CURLcode code, bool connected) {
-    switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT:
-        return RequestStep;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_ENGINE_INITFAILED:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-        return ConnectStep;
-    case CURLE_OPERATION_TIMEDOUT:
-        return connected ? ResponseStep : ConnectStep;
-    case CURLE_SEND_ERROR:
-        return SendStep;
-    default:
-        return ResponseStep;
-    }
 }
 
 // One transfer on the calling thread. The callbacks of libcurl land here.
@@ -187,8 +89,8 @@ private:
     bool WritePending();
     bool PauseRequested();
     std::optional<std::string> Header(const char* name) const;
+    std::string Validator() const;
     void NameFile();
-    bool AdoptName(const std::string& name);
     void StartFileAgain();
     int Fail(int code, std::uint32_t error);
     int Complete();
@@ -202,6 +104,7 @@ private:
     bool headersHandled_ = false;
     std::int64_t received_ = 0;
     std::int64_t total_ = 0;
+    long status_ = 0;
     std::string adoptedName_;
     std::vector<char> pending_;
     curl_off_t bytesSeen_ = 0;
@@ -292,9 +195,12 @@ int TransferRun::Run() {
         if (PauseRequested()) {
             return 0;
         }
+        if (received_ < total_) {
+            return Fail(BodyStep, CURLE_PARTIAL_FILE);
+        }
         return Complete();
     }
-    return Fail(ResponseStep, 416);
+    return Fail(ResponseStep, static_cast<std::uint32_t>(status_));
 }
 
 HeaderList TransferRun::RequestHeaders() const {
@@ -303,6 +209,10 @@ HeaderList TransferRun::RequestHeaders() const {
     if (resuming_) {
         curl_slist_append(headers.get(),
                           ("Range: bytes=" + std::to_string(task_.resumeOffset) + "-").c_str());
+        // A server whose file changed since answers with the whole new one.
+        if (const std::string validator = ResumeValidator(task_.fileHandle); !validator.empty()) {
+            curl_slist_append(headers.get(), ("If-Range: " + validator).c_str());
+        }
     }
     return headers;
 }
@@ -411,10 +321,14 @@ bool TransferRun::IsConnected() const {
 // Runs once, on the final response's headers. False stops the transfer with stop_ set.
 bool TransferRun::HandleHeaders() {
     headersHandled_ = true;
-    long status = 0;
-    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &status_);
+    if (const std::optional<std::string> version = Header(VersionHeaderName.data())) {
+        CheckServerVersion(*version);
+        // The user's time to answer is no stall of the server.
+        lastActivity_ = std::chrono::steady_clock::now();
+    }
 
-    if (status == 416 && resuming_) {
+    if (status_ == 416 && resuming_) {
         const std::optional<std::string> range = Header("Content-Range");
         const std::optional<std::int64_t> serverTotal =
             range ? UnsatisfiedRangeTotal(*range) : std::nullopt;
@@ -426,60 +340,60 @@ bool TransferRun::HandleHeaders() {
         stop_ = complete ? Stop::AlreadyComplete : Stop::StartAgain;
         return false;
     }
-    if (status < 200 || status > 299) {
+    if (status_ < 200 || status_ > 299) {
         stop_ = Stop::Failure;
         failureCode_ = ResponseStep;
-        failureError_ = static_cast<std::uint32_t>(status);
+        failureError_ = static_cast<std::uint32_t>(status_);
         return false;
     }
 
-    NameFile();
-    if (const std::optional<std::string> version = Header(VersionHeaderName.data())) {
-        CheckServerVersion(*version);
-        // The user's time to answer is no stall of the server.
-        lastActivity_ = std::chrono::steady_clock::now();
+    const BodyPlan plan = PlanBody(status_, Header("Content-Range"), Header("Content-Length"),
+                                   resuming_ ? task_.resumeOffset : 0, task_.knownSize);
+    if (plan.use == BodyUse::RequestAgain) {
+        stop_ = Stop::StartAgain;
+        return false;
     }
-
-    const std::optional<std::string> range = Header("Content-Range");
-    if (resuming_ && status == 206 && range && ContentRangeStartsAt(*range, task_.resumeOffset)) {
+    NameFile();
+    if (plan.use == BodyUse::Append) {
         received_ = task_.resumeOffset;
     } else {
         if (resuming_) {
             StartFileAgain();
         }
         received_ = 0;
+        StoreResumeValidator(task_.fileHandle, Validator());
         Report([](TransferOwner& owner) { owner.SetProgress(0); });
     }
-
-    total_ = 0;
-    if (const std::optional<std::string> length = Header("Content-Length")) {
-        total_ = ParseInt64(*length) + (resuming_ ? task_.resumeOffset : 0);
+    total_ = plan.total;
+    if (total_ != 0) {
         Report([this](TransferOwner& owner) { owner.SetTotalSize(total_); });
     }
     return true;
 }
 
-void TransferRun::NameFile() {
-    if (const std::optional<std::string> header = Header("Content-Disposition")) {
-        if (const std::optional<std::string> name = FileNameFromContentDisposition(*header)) {
-            if (AdoptName(LastPathComponent(*name))) {
-                return;
-            }
-        }
+// What identifies this version of the server's file: a strong ETag, else the Last-Modified date.
+std::string TransferRun::Validator() const {
+    if (const std::optional<std::string> tag = Header("ETag"); tag && !tag->starts_with("W/")) {
+        return *tag;
     }
-    const std::string name = FileNameFromUrl(task_.objectPath);
-    if (!name.empty()) {
-        AdoptName(name);
-    }
+    return Header("Last-Modified").value_or(std::string());
 }
 
-bool TransferRun::AdoptName(const std::string& name) {
-    if (!SetOutputFileName(task_.fileHandle, name)) {
-        return false;
+// The first usable of: the server's name, the URL's name, the default name.
+void TransferRun::NameFile() {
+    std::optional<std::string> serverName;
+    if (const std::optional<std::string> header = Header("Content-Disposition")) {
+        serverName = FileNameFromContentDisposition(*header);
     }
-    adoptedName_ = name;
-    Report([&name](TransferOwner& owner) { owner.SetFileName(name); });
-    return true;
+    for (const std::string& candidate :
+         {serverName.value_or(std::string()), FileNameFromUrl(task_.objectPath),
+          std::string(DefaultFileName)}) {
+        if (std::string name = SetOutputFileName(task_.fileHandle, candidate); !name.empty()) {
+            adoptedName_ = std::move(name);
+            Report([this](TransferOwner& owner) { owner.SetFileName(adoptedName_); });
+            return;
+        }
+    }
 }
 
 void TransferRun::StartFileAgain() {
@@ -540,14 +454,17 @@ int TransferRun::Fail(int code, std::uint32_t error) {
 }
 
 int TransferRun::Complete() {
-    const std::string usedName = CompleteOutputFile(task_.fileHandle);
+    const OutputCompletion completion = CompleteOutputFile(task_.fileHandle);
+    if (completion.error != 0) {
+        return Fail(BodyStep, static_cast<std::uint32_t>(completion.error));
+    }
     task_.fileHandle = NoFileHandle;
     Report([](TransferOwner& owner) {
         owner.SetTransferResult(CompletedStep, 0);
         owner.SetProgress(100);
     });
-    if (!usedName.empty() && usedName != adoptedName_) {
-        Report([&usedName](TransferOwner& owner) { owner.SetFileName(usedName); });
+    if (completion.name != adoptedName_) {
+        Report([&completion](TransferOwner& owner) { owner.SetFileName(completion.name); });
     }
     return 0;
 }

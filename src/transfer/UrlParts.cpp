@@ -1,38 +1,39 @@
 #include "UrlParts.h"
 
+#include <string_view>
+
 namespace {
 
 constexpr std::string_view SchemeEnd = "://";
 constexpr char PathSeparator = '/';
 constexpr std::string_view SuffixStart = "?#";
+constexpr std::string_view HostEnd = "/?#";
 
 } // namespace
 
 UrlParts SplitUrl(const std::string& url) {
     UrlParts parts;
 
-    // A scheme counts only when its "://" holds the first "/" of the URL.
+    // "://" ends a scheme only when nothing that ends a host comes before it.
     const std::size_t schemeAt = url.find(SchemeEnd);
-    const std::size_t firstSlash = url.find(PathSeparator);
     std::size_t hostStart = 0;
-    if (schemeAt != std::string::npos && firstSlash > schemeAt) {
+    if (schemeAt != std::string::npos && url.find_first_of(HostEnd) > schemeAt) {
+        parts.scheme = url.substr(0, schemeAt);
         hostStart = schemeAt + SchemeEnd.size();
     }
 
-    // No "/" after the host leaves the default path and no suffix.
-    const std::size_t pathStart = url.find(PathSeparator, hostStart);
-    if (pathStart == std::string::npos) {
-        parts.host = url.substr(hostStart);
+    const std::size_t hostEnd = url.find_first_of(HostEnd, hostStart);
+    parts.host = url.substr(hostStart,
+                            hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
+    if (hostEnd == std::string::npos || url[hostEnd] != PathSeparator) {
         parts.path.assign(1, PathSeparator);
+        parts.suffix = hostEnd == std::string::npos ? std::string() : url.substr(hostEnd);
         return parts;
     }
-
-    parts.host = url.substr(hostStart, pathStart - hostStart);
-    const std::size_t suffixStart = url.find_first_of(SuffixStart, pathStart);
-    if (suffixStart == std::string::npos) {
-        parts.path = url.substr(pathStart);
-    } else {
-        parts.path = url.substr(pathStart, suffixStart - pathStart);
+    const std::size_t suffixStart = url.find_first_of(SuffixStart, hostEnd);
+    parts.path = url.substr(hostEnd, suffixStart == std::string::npos ? std::string::npos
+                                                                      : suffixStart - hostEnd);
+    if (suffixStart != std::string::npos) {
         parts.suffix = url.substr(suffixStart);
     }
     return parts;

@@ -5,9 +5,10 @@
 // A URL cut into what a request needs. The split is purely textual: nothing is decoded,
 // validated or normalised, and a port or user information stays in the host.
 struct UrlParts {
-    std::string host;
-    std::string path;   // from the first "/" after the host up to "?" or "#"; "/" when absent
-    std::string suffix; // from the first "?" or "#" after the path to the end; may be empty
+    std::string scheme; // the text before "://", when that comes before any "/", "?" or "#"
+    std::string host;   // from the scheme's end (or the start) up to the first "/", "?" or "#"
+    std::string path;   // from the "/" that ends the host up to "?" or "#"; "/" when absent
+    std::string suffix; // from the first "?" or "#" after the host to the end; may be empty
 };
 
 UrlParts SplitUrl(const std::string& url);

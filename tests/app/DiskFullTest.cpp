@@ -6,6 +6,7 @@
 #include "ModalAnswerer.h"
 #include "QStringPrinter.h"
 #include "Settings.h"
+#include "SmallFileSystem.h"
 #include "TestHttpServer.h"
 
 #include <QAbstractButton>
@@ -18,38 +19,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
-#include <sys/mount.h>
 
 namespace {
 
 using Id = CDownloaderDlg::CommandId;
-
-// A file system of one mebibyte of its own, mounted for the test's lifetime.
-class SmallFileSystem {
-public:
-    SmallFileSystem() {
-        const QByteArray path = folder_.path().toLocal8Bit();
-        mounted_ = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=1m") == 0;
-        error_ = mounted_ ? 0 : errno;
-    }
-    ~SmallFileSystem() {
-        if (mounted_) {
-            ::umount2(folder_.path().toLocal8Bit().constData(), MNT_DETACH);
-        }
-    }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-    bool Mounted() const { return mounted_; }
-    const char* Error() const { return std::strerror(error_); }
-    QString Path() const { return folder_.path(); }
-
-private:
-    QTemporaryDir folder_;
-    bool mounted_ = false;
-    int error_ = 0;
-};
 
 TEST(DiskFullTest, FullDiskEndsAsErrorAndKeepsWhatWasWritten) {
     SmallFileSystem small;

@@ -325,14 +325,13 @@ TEST_F(SchedulerTest, RemoveDeletesOnlyAnOpenPartialFileAndNeverTheWindingDownRo
     EXPECT_EQ(queue.Count(), 0);
     EXPECT_TRUE(std::filesystem::exists(restored));
 
-    // A nameless finished download keeps its data under the temporary name.
+    // A finished download keeps its file: a nameless one under the default name.
     StartActive("http://h/done");
-    const std::string doneTemp = queue.Item(0).tempPath;
     transfers.Complete();
     DeliverReports();
     queue.OnRemove({0});
     EXPECT_EQ(queue.Count(), 0);
-    EXPECT_TRUE(std::filesystem::exists(doneTemp));
+    EXPECT_TRUE(std::filesystem::exists(folder.filePath("download").toStdString()));
 
     // A paused transfer still winding down stays; once it has ended it goes with its file.
     StartActive("http://h/a");

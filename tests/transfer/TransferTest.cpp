@@ -4,11 +4,13 @@
 #include "OutputFiles.h"
 #include "RecordingOwner.h"
 #include "RequestToken.h"
+#include "SmallFileSystem.h"
 #include "StallingRoute.h"
 #include "TestHttpServer.h"
 #include "VersionCheck.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +19,7 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -197,34 +200,52 @@ TEST_F(TransferTest, ResumeAppendsWhenTheServerAnswersFromTheOffset) {
     EXPECT_EQ(ReadFile(PathOf("r.bin")), body);
 }
 
-TEST_F(TransferTest, ResumeRefusedStartsTheFileAgain) {
-    const std::string body = MakeBody(1000);
+TEST_F(TransferTest, ResumeAnswersThatAreNotTheExactRestStartTheFileAgain) {
+    const std::string v1 = MakeBody(1000);
+    std::string v2 = MakeBody(2000);
+    std::reverse(v2.begin(), v2.end());
     struct Case {
         int status;
-        std::string contentRange;
+        std::string range;
+        std::string rangedBody;
+        std::string whole;
+        int requests;
     };
-    for (const Case& answer : {Case{200, ""}, Case{206, "bytes 0-999/1000"}}) {
-        SCOPED_TRACE(answer.status);
-        const std::string name = "again" + std::to_string(answer.status) + ".bin";
-        server.server().Get("/" + name,
-                            [answer, body](const httplib::Request&, httplib::Response& response) {
-                                httplib::Headers headers{{"Content-Length", "1000"}};
-                                if (!answer.contentRange.empty()) {
-                                    headers.emplace("Content-Range", answer.contentRange);
-                                }
-                                Respond(response, answer.status, headers, body);
-                            });
+    const std::vector<Case> cases = {
+        {200, "", v1, v1, 1},
+        {206, "bytes 0-999/1000", v1, v1, 1},
+        {206, "bytes 400-1999/2000", v2.substr(400), v2, 2},
+        {206, "bytes 400-499/1000", v1.substr(400, 100), v1, 2},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& answer = cases[i];
+        SCOPED_TRACE(answer.range);
+        const std::string name = "again" + std::to_string(i) + ".bin";
+        int requests = 0;
+        server.server().Get("/" + name, [&](const httplib::Request& request,
+                                            httplib::Response& response) {
+            ++requests;
+            if (!request.has_header("Range")) {
+                Respond(response, 200, {{"Content-Length", std::to_string(answer.whole.size())}},
+                        answer.whole);
+                return;
+            }
+            httplib::Headers headers{{"Content-Length", std::to_string(answer.rangedBody.size())}};
+            if (!answer.range.empty()) {
+                headers.emplace("Content-Range", answer.range);
+            }
+            Respond(response, answer.status, headers, answer.rangedBody);
+        });
         RecordingOwner fresh;
-        StartFor(fresh, server.Url("/" + name), "stale bytes", 1000);
-        const FileHandle old = handle;
+        StartFor(fresh, server.Url("/" + name), v1.substr(0, 400), 1000);
         ASSERT_TRUE(fresh.WaitUntilFinished());
 
         EXPECT_EQ(fresh.LastResult().code, 0);
-        ASSERT_EQ(fresh.handleChanges.size(), 1u);
-        EXPECT_EQ(fresh.handleChanges[0].first, old);
-        EXPECT_EQ(fresh.totals, std::vector<std::int64_t>{1000});
+        EXPECT_EQ(requests, answer.requests);
+        EXPECT_EQ(fresh.handleChanges.size(), 1u);
+        EXPECT_EQ(fresh.totals.back(), static_cast<std::int64_t>(answer.whole.size()));
         EXPECT_EQ(fresh.progress.front(), 0);
-        EXPECT_EQ(ReadFile(PathOf(name)), body);
+        EXPECT_EQ(ReadFile(PathOf(name)), answer.whole);
         EXPECT_FALSE(QFile::exists(QString::fromStdString(tempPath)));
     }
 }
@@ -262,77 +283,117 @@ TEST_F(TransferTest, RangeNotSatisfiableCompletesOnlyAFileOfTheKnownSize) {
     EXPECT_EQ(ReadFile(PathOf("whole.bin")), body);
 }
 
-TEST_F(TransferTest, ContentDispositionNamesTheFileSafely) {
+TEST_F(TransferTest, NamesTheFileSafelyFromTheServerOrTheUrl) {
     struct Case {
-        std::string header;
+        std::string path;
+        std::string disposition;
         std::string expected;
     };
+    std::string longPath = "/";
+    longPath.append(300, 'n').append(".bin");
+    const std::string cjk = "\xE4\xB8\x80";
+    std::string cjk85;
+    std::string cjk83;
+    for (int i = 0; i < 85; ++i) {
+        cjk85 += "%E4%B8%80";
+        cjk83 += i < 83 ? cjk : "";
+    }
     const std::vector<Case> cases = {
-        {"attachment; filename=report.pdf; size=10", "report.pdf"},
-        {"attachment; filename=\"my; odd name .pdf\"", "my; odd name .pdf"},
-        {"attachment; filename = 'x.txt'", "x.txt"},
-        {"attachment; filename=\"unclosed.txt", "get.php"},
-        {"attachment; FILENAME=upper.txt", "get.php"},
-        {"attachment; filename*=UTF-8''%C3%A9t%C3%A9%20%E2%82%AC.txt",
+        {"/get.php?id=5", "attachment; filename=report.pdf; size=10", "report.pdf"},
+        {"/get.php", "attachment; filename=\"my; odd name .pdf\"", "my; odd name .pdf"},
+        {"/get.php", "attachment; filename = 'x.txt'", "x.txt"},
+        {"/get.php", "attachment; filename=\"unclosed.txt", "get.php"},
+        {"/get.php", "attachment; FILENAME=upper.txt", "get.php"},
+        {"/get.php", "attachment; filename*=UTF-8''%C3%A9t%C3%A9%20%E2%82%AC.txt",
          "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt"},
-        {"attachment; filename=\"plain.txt\"; filename*=UTF-8''better.txt", "better.txt"},
-        {"attachment; filename*=KOI8-R''x.txt; filename=fallback.txt", "fallback.txt"},
-        {"attachment; filename=\"\"", "get.php"},
-        {"attachment; filename=\"../../x\"", "x"},
-        {"attachment; filename=a/b", "b"},
-        {"attachment; filename=..", "get.php"},
-        {"attachment; filename=\"line\nbreak\"", "get.php"},
+        {"/get.php", "attachment; filename=\"plain.txt\"; filename*=UTF-8''better.txt",
+         "better.txt"},
+        {"/get.php", "attachment; filename*=KOI8-R''x.txt; filename=fallback.txt", "fallback.txt"},
+        {"/get.php", "attachment; filename=\"\"", "get.php"},
+        {"/get.php", "attachment; filename=\"../../x\"", "x"},
+        {"/get.php", "attachment; filename=..", "get.php"},
+        {"/get.php", "attachment; filename=\"line\nbreak\"", "get.php"},
+        {"/get.php", "attachment; filename=\"evil\u202Etxt.exe\"", "eviltxt.exe"},
+        {"/get.php", "attachment; filename=\"   \"", "get.php"},
+        {"/get.php", "attachment; filename=.hidden", "hidden"},
+        {"/get.php", "attachment; filename*=UTF-8''" + cjk85 + ".txt", cjk83 + ".txt"},
+        {"/my%20report.pdf", "", "my report.pdf"},
+        {"/na%C3%AFve.txt", "", "na\xC3\xAFve.txt"},
+        {"/%2e%2e", "", "download"},
+        {"/a%2Fb", "", "b"},
+        {"/dir/", "", "download"},
+        {"/?size=100", "", "download"},
+        {longPath, "", std::string(FolderNameLimit(Folder()) - 4, 'n') + ".bin"},
     };
     const std::string body = MakeBody(100);
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(cases[i].header);
+        SCOPED_TRACE(cases[i].path + " " + cases[i].disposition);
+        const std::string prefix = "/c" + std::to_string(i);
+        server.server().Get(
+            prefix + "/.*", [&, i](const httplib::Request&, httplib::Response& response) {
+                if (!cases[i].disposition.empty()) {
+                    response.set_header("Content-Disposition", cases[i].disposition);
+                }
+                response.set_content(body, "application/octet-stream");
+            });
         QTemporaryDir caseFolder;
         RecordingOwner caseOwner;
-        server.server().Get("/c" + std::to_string(i) + "/get.php",
-                            [&, i](const httplib::Request&, httplib::Response& response) {
-                                response.set_header("Content-Disposition", cases[i].header);
-                                response.set_content(body, "application/octet-stream");
-                            });
-        std::string path;
         DownloadTask caseTask;
         caseTask.owner = &caseOwner;
-        SetTaskAddress(caseTask, server.Url("/c" + std::to_string(i) + "/get.php?id=5"));
+        SetTaskAddress(caseTask, server.Url(prefix + cases[i].path));
+        std::string path;
         caseTask.fileHandle = OpenOutputFile(caseFolder.path().toStdString(), path);
         ASSERT_NE(StartTransfer(caseTask), nullptr);
         ASSERT_TRUE(caseOwner.WaitUntilFinished());
         EXPECT_EQ(caseOwner.LastResult().code, 0);
         EXPECT_EQ(caseOwner.names, std::vector<std::string>{cases[i].expected});
         EXPECT_EQ(QDir(caseFolder.path()).entryList(QDir::Files),
-                  QStringList{QString::fromLocal8Bit(cases[i].expected.c_str())});
+                  QStringList{QString::fromStdString(cases[i].expected)});
     }
 }
 
-TEST_F(TransferTest, NamelessUrlKeepsTheTemporaryNameAndTakenNamesAreNumbered) {
+TEST_F(TransferTest, TakenNamesAreNumberedAndACompletionThatFailsIsAnError) {
     const std::string body = MakeBody(500);
-    server.server().Get("/dir/", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_content(body, "application/octet-stream");
-    });
     server.server().Get("/report.pdf", [&](const httplib::Request&, httplib::Response& response) {
         response.set_content(body, "application/pdf");
     });
-
-    Start(server.Url("/dir/"));
-    Finish();
-    EXPECT_EQ(owner.LastResult().code, 0);
-    EXPECT_TRUE(owner.names.empty());
-    EXPECT_EQ(ReadFile(tempPath), body);
-
     {
         QFile taken(QString::fromStdString(PathOf("report.pdf")));
         ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
         taken.write("mine");
     }
-    RecordingOwner second;
-    StartFor(second, server.Url("/report.pdf"));
-    ASSERT_TRUE(second.WaitUntilFinished());
-    EXPECT_EQ(second.names, (std::vector<std::string>{"report.pdf", "report (1).pdf"}));
+    Start(server.Url("/report.pdf"));
+    Finish();
+    EXPECT_EQ(owner.names, (std::vector<std::string>{"report.pdf", "report (1).pdf"}));
     EXPECT_EQ(ReadFile(PathOf("report.pdf")), "mine");
     EXPECT_EQ(ReadFile(PathOf("report (1).pdf")), body);
+
+    // The download folder is now a full disk of its own: the copy there fails, the bytes stay.
+    SmallFileSystem full("64k");
+    if (!full.Mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << full.Error() << ")";
+    }
+    const std::string big = MakeBody(200000);
+    server.server().Get("/big.bin", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(big, "application/octet-stream");
+    });
+    // A temporary file made in the first folder, resumed after the folder changed.
+    std::string temp;
+    const FileHandle first = OpenOutputFile(Folder(), temp);
+    UnregisterOutputFile(first);
+    ::close(first);
+    RecordingOwner second;
+    DownloadTask bigTask;
+    bigTask.owner = &second;
+    SetTaskAddress(bigTask, server.Url("/big.bin"));
+    bigTask.fileHandle = OpenOutputFile(full.Path().toStdString(), temp);
+    ASSERT_NE(StartTransfer(bigTask), nullptr);
+    ASSERT_TRUE(second.WaitUntilFinished());
+    EXPECT_EQ(second.LastResult().code, 9);
+    EXPECT_EQ(second.LastResult().systemError, static_cast<std::uint32_t>(ENOSPC));
+    EXPECT_EQ(ReadFile(temp), big);
+    EXPECT_TRUE(FindOutputFile(bigTask.fileHandle).has_value());
+    EXPECT_TRUE(QDir(full.Path()).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(TransferTest, ProgressStaysWithinZeroAndHundred) {
@@ -412,12 +473,21 @@ TEST_F(TransferTest, DroppedConnectionFailsAndKeepsWhatArrived) {
             });
     });
 
-    Start(server.Url("/drop.bin"));
-    Finish();
-    EXPECT_EQ(owner.LastResult().code, 9);
-    EXPECT_EQ(owner.LastResult().systemError, static_cast<std::uint32_t>(CURLE_PARTIAL_FILE));
-    EXPECT_EQ(ReadFile(tempPath), body.substr(0, body.size() / 2));
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf("drop.bin"))));
+    // A chunked body that ends before the length its headers announced breaks off as well.
+    server.server().Get("/short.bin", [&](const httplib::Request&, httplib::Response& response) {
+        Respond(response, 200, {{"Content-Length", "1000"}}, body.substr(0, 500));
+    });
+
+    for (const std::string name : {"drop.bin", "short.bin"}) {
+        RecordingOwner caseOwner;
+        StartFor(caseOwner, server.Url("/" + name));
+        ASSERT_TRUE(caseOwner.WaitUntilFinished());
+        EXPECT_EQ(caseOwner.LastResult().code, 9);
+        EXPECT_EQ(caseOwner.LastResult().systemError,
+                  static_cast<std::uint32_t>(CURLE_PARTIAL_FILE));
+        EXPECT_EQ(ReadFile(tempPath), body.substr(0, name == "drop.bin" ? body.size() / 2 : 500));
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(PathOf(name))));
+    }
 }
 
 // A server that sends a little and then nothing.
@@ -490,6 +560,7 @@ TEST_F(TransferTest, AnotherServerVersionWaitsForTheAnswer) {
     struct Case {
         std::optional<std::string> header;
         bool asks;
+        int status;
     };
     std::mutex mutex;
     std::condition_variable changed;
@@ -501,16 +572,20 @@ TEST_F(TransferTest, AnotherServerVersionWaitsForTheAnswer) {
         changed.notify_all();
         changed.wait_for(lock, 20s, [&] { return answered; });
     });
-    const std::vector<Case> cases = {
-        {std::nullopt, false}, {"v.0.2", false}, {"v.0.3", true}, {"", true}};
+    const std::vector<Case> cases = {{std::nullopt, false, 200},
+                                     {"v.0.2", false, 200},
+                                     {"v.0.3", true, 200},
+                                     {"", true, 200},
+                                     {"v.0.3", true, 404}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
         const std::string path = "/version" + std::to_string(i);
         server.server().Get(
-            path, [header = cases[i].header](const httplib::Request&, httplib::Response& response) {
-                if (header) {
-                    response.set_header("ActualDFXVersion", *header);
+            path, [answer = cases[i]](const httplib::Request&, httplib::Response& response) {
+                if (answer.header) {
+                    response.set_header("ActualDFXVersion", *answer.header);
                 }
+                response.status = answer.status;
                 response.set_content("data", "text/plain");
             });
         RecordingOwner caseOwner;
@@ -534,25 +609,15 @@ TEST_F(TransferTest, AnotherServerVersionWaitsForTheAnswer) {
         }
         ASSERT_TRUE(caseOwner.WaitUntilFinished());
         EXPECT_EQ(asked, cases[i].asks ? 1 : 0);
-        EXPECT_EQ(caseOwner.LastResult().code, 0);
+        EXPECT_EQ(caseOwner.LastResult().code, cases[i].status == 200 ? 0 : 8);
     }
     SetNewVersionHook({});
 }
 
-TEST(NginxTransferTest, PausedHalfwayAndResumedWithRange) {
-    QTemporaryDir root;
-    QTemporaryDir downloads;
-    std::string data(50 * 1000 * 1000, '\0');
-    QRandomGenerator generator(42);
-    generator.fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / sizeof(quint32));
-    {
-        QFile source(root.filePath("big.bin"));
-        ASSERT_TRUE(source.open(QIODevice::WriteOnly));
-        ASSERT_EQ(source.write(data.data(), static_cast<qint64>(data.size())),
-                  static_cast<qint64>(data.size()));
-    }
-    NginxServer nginx(root.path().toStdString(), "limit_rate 25m;");
-
+// Downloads path from nginx until about half has arrived, then pauses; returns the task to
+// resume it with, its known size and resume offset set.
+DownloadTask PauseHalfway(const NginxServer& nginx, const std::string& path,
+                          const std::string& folder, std::string& tempPath) {
     RecordingOwner first;
     first.onProgress = [&first](int percent) {
         if (percent >= 50) {
@@ -561,29 +626,72 @@ TEST(NginxTransferTest, PausedHalfwayAndResumedWithRange) {
     };
     DownloadTask task;
     task.owner = &first;
-    SetTaskAddress(task, nginx.Url("/big.bin"));
-    std::string tempPath;
-    task.fileHandle = OpenOutputFile(downloads.path().toStdString(), tempPath);
-    ASSERT_NE(StartTransfer(task), nullptr);
-    ASSERT_TRUE(first.WaitUntilFinished(60s));
+    SetTaskAddress(task, nginx.Url(path));
+    tempPath.clear();
+    task.fileHandle = OpenOutputFile(folder, tempPath);
+    EXPECT_NE(StartTransfer(task), nullptr);
+    EXPECT_TRUE(first.WaitUntilFinished(60s));
     EXPECT_EQ(first.LastResult().code, 0);
-    ASSERT_EQ(first.totals, std::vector<std::int64_t>{static_cast<std::int64_t>(data.size())});
-    const qint64 partial = QFileInfo(QString::fromStdString(tempPath)).size();
-    EXPECT_GT(partial, static_cast<qint64>(data.size() / 2) - 5000000);
-    EXPECT_LT(partial, static_cast<qint64>(data.size()));
+    EXPECT_EQ(first.totals.size(), 1u);
+    task.knownSize = first.totals.empty() ? 0 : first.totals.front();
+    task.resumeOffset = QFileInfo(QString::fromStdString(tempPath)).size();
+    EXPECT_GT(task.resumeOffset, task.knownSize / 2 - 5000000);
+    EXPECT_LT(task.resumeOffset, task.knownSize);
+    return task;
+}
 
+std::string RandomBytes(std::size_t size, quint32 seed) {
+    std::string data(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(data.data()),
+                                     data.size() / sizeof(quint32));
+    return data;
+}
+
+void WriteWholeFile(const QString& path, const std::string& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(data.data(), static_cast<qint64>(data.size())),
+              static_cast<qint64>(data.size()));
+}
+
+TEST(NginxTransferTest, AResumeAppendsToTheSameFileAndStartsAgainWhenTheFileChanged) {
+    QTemporaryDir root;
+    QTemporaryDir downloads;
+    const std::string first = RandomBytes(20 * 1000 * 1000, 42);
+    const std::string changed = RandomBytes(first.size(), 43);
+    WriteWholeFile(root.filePath("big.bin"), first);
+    NginxServer nginx(root.path().toStdString(), "limit_rate 10m;");
+
+    std::string tempPath;
+    DownloadTask task = PauseHalfway(nginx, "/big.bin", downloads.path().toStdString(), tempPath);
     RecordingOwner second;
     task.owner = &second;
-    task.knownSize = first.totals.front();
-    task.resumeOffset = partial;
     ASSERT_NE(StartTransfer(task), nullptr);
     ASSERT_TRUE(second.WaitUntilFinished(60s));
     EXPECT_EQ(second.LastResult().code, 0);
     EXPECT_TRUE(second.handleChanges.empty());
-    EXPECT_GE(second.progress.front(), 49);
+    EXPECT_GE(second.progress.front(), 40);
     QFile result(downloads.filePath("big.bin"));
     ASSERT_TRUE(result.open(QIODevice::ReadOnly));
-    EXPECT_EQ(Sha256(result.readAll().toStdString()), Sha256(data));
+    EXPECT_EQ(Sha256(result.readAll().toStdString()), Sha256(first));
+
+    // Same size, new bytes, another date: only the kept validator can tell the change.
+    if (::setxattr(tempPath.c_str(), "user.probe", "1", 1, 0) != 0 && errno == ENOTSUP) {
+        GTEST_SKIP() << "the test folder keeps no extended attributes";
+    }
+    task = PauseHalfway(nginx, "/big.bin", downloads.path().toStdString(), tempPath);
+    WriteWholeFile(root.filePath("big.bin"), changed);
+    QFile(root.filePath("big.bin"))
+        .setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime);
+    RecordingOwner third;
+    task.owner = &third;
+    ASSERT_NE(StartTransfer(task), nullptr);
+    ASSERT_TRUE(third.WaitUntilFinished(60s));
+    EXPECT_EQ(third.LastResult().code, 0);
+    EXPECT_EQ(third.handleChanges.size(), 1u);
+    QFile again(downloads.filePath("big (1).bin"));
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Sha256(again.readAll().toStdString()), Sha256(changed));
 }
 
 } // namespace

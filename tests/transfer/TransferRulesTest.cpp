@@ -1,0 +1,161 @@
+#include "TransferRules.h"
+#include "FileNames.h"
+#include "UrlParts.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace {
+
+using Text = std::optional<std::string>;
+
+TEST(SplitUrlTest, HostEndsAtTheFirstSlashQuestionMarkOrHash) {
+    const struct {
+        std::string url, scheme, host, path, suffix;
+    } cases[] = {
+        {"server/files/a.zip", "", "server", "/files/a.zip", ""},
+        {"http://server/dl?id=3#top", "http", "server", "/dl", "?id=3#top"},
+        {"http://server", "http", "server", "/", ""},
+        {"http://server?x=1", "http", "server", "/", "?x=1"},
+        {"http://h#frag/b.bin", "http", "h", "/", "#frag/b.bin"},
+        {"server/go?to=http://other/x", "", "server", "/go", "?to=http://other/x"},
+        {"server?to=http://other/x", "", "server", "/", "?to=http://other/x"},
+        {"http://user:pw@server:81/a", "http", "user:pw@server:81", "/a", ""},
+        {"http:/x/y", "", "http:", "/x/y", ""},
+        {"http://", "http", "", "/", ""},
+        {"", "", "", "/", ""},
+        {"/dir/file.bin?v=2", "", "", "/dir/file.bin", "?v=2"},
+        {"HTTPS://server/a b/%20c.txt#f?x", "HTTPS", "server", "/a b/%20c.txt", "#f?x"},
+        {"a://b://c/d", "a", "b:", "//c/d", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const UrlParts parts = SplitUrl(c.url);
+        EXPECT_EQ(parts.scheme, c.scheme);
+        EXPECT_EQ(parts.host, c.host);
+        EXPECT_EQ(parts.path, c.path);
+        EXPECT_EQ(parts.suffix, c.suffix);
+    }
+}
+
+TEST(TransferRulesTest, RequestTargetAndTheUrlsFileName) {
+    const struct {
+        std::string objectPath, target, name;
+    } cases[] = {
+        {"/dir/my file.bin?x=1#part", "/dir/my%20file.bin?x=1", "my file.bin"},
+        {"/my%20report.pdf", "/my%20report.pdf", "my report.pdf"},
+        {"/na%C3%AFve.txt", "/na%C3%AFve.txt", "na\xC3\xAFve.txt"},
+        {"/bad%FF.bin", "/bad%FF.bin", "bad%FF.bin"},
+        {"/a%2Fb", "/a%2Fb", "a/b"},
+        {"/files/get.php?id=5", "/files/get.php?id=5", "get.php"},
+        {"/dir/", "/dir/", ""},
+        {"/#frag/b.bin", "/", ""},
+        {"/\"<x>\"", "/%22%3Cx%3E%22", "\"<x>\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.objectPath);
+        EXPECT_EQ(RequestTarget(c.objectPath), c.target);
+        EXPECT_EQ(FileNameFromUrl(c.objectPath), c.name);
+    }
+}
+
+TEST(TransferRulesTest, SizesAndRangesOutsideSixtyFourBitsCountAsMissing) {
+    EXPECT_EQ(ParseSize(" 1000 "), 1000);
+    EXPECT_EQ(ParseSize("9223372036854775807"), 9223372036854775807);
+    for (const char* bad : {"9223372036854775808", "-1", "+5", "12abc", "", " ", "0x10"}) {
+        EXPECT_EQ(ParseSize(bad), std::nullopt) << bad;
+    }
+    const std::optional<ContentRange> range = ParseContentRange("bytes 400-999/1000");
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->first, 400);
+    EXPECT_EQ(range->last, 999);
+    EXPECT_EQ(range->complete, 1000);
+    EXPECT_EQ(ParseContentRange("BYTES  0-9/*")->complete, std::nullopt);
+    for (const char* bad : {"bytes 5-4/10", "bytes 0-9/9", "items 0-9/10", "bytes 0-9",
+                            "bytes -9/10", "bytes 0-99999999999999999999/*", "bytes */10"}) {
+        EXPECT_EQ(ParseContentRange(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(UnsatisfiedRangeTotal("bytes */1000"), 1000);
+    EXPECT_EQ(UnsatisfiedRangeTotal("bytes 0-1/1000"), std::nullopt);
+}
+
+TEST(TransferRulesTest, ABodyIsAppendedOnlyWhenItIsExactlyTheRestOfTheKnownFile) {
+    const struct {
+        long status;
+        Text range, length;
+        std::int64_t offset, known;
+        BodyUse use;
+        std::int64_t total;
+    } cases[] = {
+        {206, "bytes 400-999/1000", "600", 400, 1000, BodyUse::Append, 1000},
+        {206, "bytes 400-999/*", "600", 400, 1000, BodyUse::Append, 1000},
+        {206, "bytes 400-999/1000", "9223372036854775807", 400, 1000, BodyUse::Append, 1000},
+        {206, "bytes 400-1999/2000", "1600", 400, 1000, BodyUse::RequestAgain, 0},
+        {206, "bytes 400-499/1000", "100", 400, 1000, BodyUse::RequestAgain, 0},
+        {206, "bytes 300-999/1000", "700", 400, 1000, BodyUse::RequestAgain, 0},
+        {206, "bytes 0-1999/2000", "2000", 400, 1000, BodyUse::FromStart, 2000},
+        {206, std::nullopt, "1000", 400, 1000, BodyUse::RequestAgain, 0},
+        {206, "bytes 0-499/1000", "500", 0, 0, BodyUse::RequestAgain, 0},
+        {200, std::nullopt, "1000", 400, 1000, BodyUse::FromStart, 1000},
+        {200, "bytes 400-999/1000", "1000", 400, 1000, BodyUse::FromStart, 1000},
+        {200, std::nullopt, "99999999999999999999", 0, 0, BodyUse::FromStart, 0},
+        {200, std::nullopt, std::nullopt, 0, 0, BodyUse::FromStart, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + " " + c.range.value_or("-"));
+        const BodyPlan plan = PlanBody(c.status, c.range, c.length, c.offset, c.known);
+        EXPECT_EQ(plan.use, c.use);
+        EXPECT_EQ(plan.total, c.total);
+    }
+}
+
+TEST(FileNamesTest, NamesShowWhatIsOnDisk) {
+    const struct {
+        std::string given, safe;
+    } cases[] = {
+        {"report.pdf", "report.pdf"},
+        {"../../x", "x"},
+        {"a\\b", "b"},
+        {"evil\u202Etxt.exe", "eviltxt.exe"},
+        {"\u200B\uFEFFa\u2066b\u2069\u200E.txt", "ab.txt"},
+        {"   ", ""},
+        {" . ", ""},
+        {"..", ""},
+        {".hidden", "hidden"},
+        {"  name . ", "name"},
+        {"line\nbreak", ""},
+        {"del\x7F", ""},
+        {" spaced name .txt", "spaced name .txt"},
+        {"r\xC3\xA9sum\xC3\xA9.pdf", "r\xC3\xA9sum\xC3\xA9.pdf"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SafeFileName(c.given), c.safe) << c.given;
+    }
+}
+
+TEST(FileNamesTest, NumberedAndLongNamesKeepTheExtensionAndWholeCharacters) {
+    const struct {
+        std::string name;
+        int attempt;
+        std::size_t limit;
+        std::string result;
+    } cases[] = {
+        {"report.pdf", 0, 255, "report.pdf"},
+        {"report.pdf", 1, 255, "report (1).pdf"},
+        {"archive.tar.gz", 2, 255, "archive.tar (2).gz"},
+        {"README", 1, 255, "README (1)"},
+        {".bashrc", 1, 255, ".bashrc (1)"},
+        {"name.", 1, 255, "name. (1)"},
+        {"abcdefghij.txt", 0, 10, "abcdef.txt"},
+        {"abcdefghij.txt", 1, 10, "ab (1).txt"},
+        {"\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80.txt", 0, 9, "\xE4\xB8\x80.txt"},
+        {"a.verylongextension", 0, 10, "a.verylong"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NumberedFileName(c.name, c.attempt, c.limit), c.result) << c.name;
+    }
+}
+
+} // namespace
