@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     {
         DownloadQueue queue;
         queue.SetAutoSave(false);
-        queue.SetSaveFolder(home.Path().toStdString());
+        queue.Folder() = DownloadFolder(home.Path().toStdString());
         queue.SetTransferStarter(IdleStarter);
         Step("load the list", [&] { queue.LoadList(); });
         // Everything Done except the last item: Start All scans the whole list to find it.
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     {
         DownloadQueue queue;
         queue.SetAutoSave(false);
-        queue.SetSaveFolder(home.Path().toStdString());
+        queue.Folder() = DownloadFolder(home.Path().toStdString());
         queue.SetTransferStarter(IdleStarter);
         queue.AppendItems(MakeSampleItems(count, DownloadState::Ready));
         Step("Start All, every item Ready -> Waiting", [&] { queue.OnStartAll(); });

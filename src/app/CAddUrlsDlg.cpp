@@ -1,10 +1,12 @@
 #include "CAddUrlsDlg.h"
 
 #include "CBitmapButton.h"
+#include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "ResourceImages.h"
 
 #include <QAbstractButton>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 
 namespace {
@@ -28,17 +30,17 @@ const DialogTemplate& AddUrlsTemplate() {
 CAddUrlsDlg::CAddUrlsDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Add URL's");
     setWindowIcon(LoadIconResource(141));
-    const std::vector<QWidget*> controls = AddUrlsTemplate().Build(*this);
-    urlField_ = static_cast<QPlainTextEdit*>(controls[1]);
-    static_cast<CBitmapButton*>(controls[4])->LoadBitmaps(143, 144, 142);
-    static_cast<CBitmapButton*>(controls[3])->LoadBitmaps(146, 147, 145);
-    static_cast<CBitmapButton*>(controls[2])->LoadBitmaps(149, 150, 148);
-    connect(static_cast<QAbstractButton*>(controls[2]), &QAbstractButton::clicked, this,
-            &CAddUrlsDlg::OnPaste);
-    connect(static_cast<QAbstractButton*>(controls[3]), &QAbstractButton::clicked, this,
-            &CAddUrlsDlg::accept);
-    connect(static_cast<QAbstractButton*>(controls[4]), &QAbstractButton::clicked, this,
-            &CAddUrlsDlg::reject);
+    AddUrlsTemplate().Build(*this);
+    urlField_ = static_cast<QPlainTextEdit*>(FindControl(this, UrlFieldId));
+    const auto button = [this](int id) {
+        return static_cast<CBitmapButton*>(FindControl(this, id));
+    };
+    button(CancelId)->LoadBitmaps(143, 144, 142);
+    button(OkId)->LoadBitmaps(146, 147, 145);
+    button(PasteId)->LoadBitmaps(149, 150, 148);
+    connect(button(PasteId), &QAbstractButton::clicked, this, &CAddUrlsDlg::OnPaste);
+    connect(button(OkId), &QAbstractButton::clicked, this, &CAddUrlsDlg::accept);
+    connect(button(CancelId), &QAbstractButton::clicked, this, &CAddUrlsDlg::reject);
     urlField_->setFocus();
 }
 
@@ -46,6 +48,15 @@ void CAddUrlsDlg::accept() {
     urlText_ = urlField_->toPlainText();
     urlText_.replace('\n', "\r\n");
     QDialog::accept();
+}
+
+void CAddUrlsDlg::keyPressEvent(QKeyEvent* event) {
+    // OK is the default button; the field keeps Enter for its line breaks.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CAddUrlsDlg::OnPaste() {

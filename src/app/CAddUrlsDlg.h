@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+class QKeyEvent;
 class QPlainTextEdit;
 
 // Collects one or more URLs, one per line. Splitting them is the caller's business.
@@ -19,6 +20,9 @@ public:
 
 public slots:
     void accept() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnPaste();

@@ -1,11 +1,14 @@
 #include "CDownloaderApp.h"
 
 #include "CDownloaderDlg.h"
-
+#include "ListFile.h"
 #include "ResourceImages.h"
+#include "SingleInstance.h"
 
+#include <QDialog>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTextStream>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -40,6 +43,7 @@ CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv
         if (mainWindow_ != nullptr) {
             mainWindow_->SaveState();
         }
+        CloseEverything();
     });
 }
 
@@ -49,7 +53,19 @@ CDownloaderApp::~CDownloaderApp() {
 }
 
 bool CDownloaderApp::InitInstance() {
+    SingleInstance instance(QString::fromStdString(ListFilePath()));
+    if (!instance.Acquire()) {
+        if (!instance.HandOver(QByteArray())) {
+            QTextStream(stderr) << "Dartflux already runs with this list, but does not answer.\n";
+        }
+        return false;
+    }
     CDownloaderDlg window;
+    connect(&instance, &SingleInstance::messageReceived, &window, [&window] {
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
     mainWindow_ = &window;
     window.exec();
     mainWindow_ = nullptr;
@@ -59,6 +75,17 @@ bool CDownloaderApp::InitInstance() {
 void CDownloaderApp::OnTerminationSignal() {
     char byte = 0;
     [[maybe_unused]] const auto read = ::read(signalPipe[1], &byte, 1);
+    CloseEverything();
+}
+
+void CDownloaderApp::CloseEverything() {
+    // Each dialog's own loop returns as cancelled; the main window's loop ends after them.
+    for (QWidget* window : topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog != nullptr && dialog != mainWindow_ && dialog->isVisible()) {
+            dialog->reject();
+        }
+    }
     if (mainWindow_ != nullptr) {
         mainWindow_->reject();
     } else {

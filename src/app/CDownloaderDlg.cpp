@@ -11,19 +11,17 @@
 #include "DialogTemplate.h"
 #include "DownloadQueue.h"
 #include "ResourceImages.h"
-#include "Settings.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -92,7 +90,7 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
     connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
 
-    InitFolder();
+    queue_->Folder() = DownloadFolder::FromSettings();
     queue_->LoadList();
     ShowFolder();
 }
@@ -155,22 +153,12 @@ void CDownloaderDlg::LoadPictures() {
     }
 }
 
-void CDownloaderDlg::InitFolder() {
-    downloadFolder_ = QString::fromLocal8Bit(ReadSetting(0).c_str());
-    if (downloadFolder_.isEmpty()) {
-        QString base = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        if (base.isEmpty() || !QDir().mkpath(base)) {
-            base = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-            QDir().mkpath(base);
-        }
-        downloadFolder_ = QDir::toNativeSeparators(base + "/Download");
-    }
-    QDir().mkdir(downloadFolder_);
-    queue_->SetSaveFolder(downloadFolder_.toLocal8Bit().toStdString());
+QString CDownloaderDlg::DownloadFolderPath() const {
+    return QString::fromLocal8Bit(queue_->Folder().Path().c_str());
 }
 
 void CDownloaderDlg::ShowFolder() {
-    folderField_->setText(downloadFolder_);
+    folderField_->setText(DownloadFolderPath());
 }
 
 void CDownloaderDlg::OnCommand(int id) {
@@ -183,7 +171,7 @@ void CDownloaderDlg::OnCommand(int id) {
         queue_->OnStartAll();
         break;
     case RemoveAllId:
-        queue_->OnRemoveAll();
+        KeepingSelection([this] { queue_->OnRemoveAll(); });
         ShowFolder();
         break;
     case ClickAreaId:
@@ -204,7 +192,7 @@ void CDownloaderDlg::OnCommand(int id) {
         queue_->OnPause(SelectedRows());
         break;
     case RemoveId:
-        queue_->OnRemove(SelectedRows());
+        KeepingSelection([this] { queue_->OnRemove(SelectedRows()); });
         break;
     case OpenFolderId:
         OnOpenFolder();
@@ -223,7 +211,7 @@ void CDownloaderDlg::OnCommand(int id) {
 
 void CDownloaderDlg::SaveState() {
     queue_->SaveList();
-    WriteSetting(0, downloadFolder_.toLocal8Bit().toStdString());
+    queue_->Folder().Store();
 }
 
 void CDownloaderDlg::keyPressEvent(QKeyEvent* event) {
@@ -242,6 +230,28 @@ std::vector<int> CDownloaderDlg::SelectedRows() const {
     }
     std::sort(rows.begin(), rows.end());
     return rows;
+}
+
+void CDownloaderDlg::KeepingSelection(const std::function<void()>& removal) {
+    // A removal of many scattered rows resets the model, which forgets the selection.
+    std::unordered_set<const DownloadItem*> selected;
+    for (const int row : SelectedRows()) {
+        selected.insert(&queue_->Item(row));
+    }
+    removal();
+    QItemSelection keep;
+    const int lastColumn = queue_->columnCount() - 1;
+    for (int row = 0; row < queue_->Count(); ++row) {
+        if (!selected.contains(&queue_->Item(row))) {
+            continue;
+        }
+        const int first = row;
+        while (row + 1 < queue_->Count() && selected.contains(&queue_->Item(row + 1))) {
+            ++row;
+        }
+        keep.select(queue_->index(first, 0), queue_->index(row, lastColumn));
+    }
+    list_->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
 }
 
 void CDownloaderDlg::SelectRows(int first, int last) {
@@ -266,16 +276,15 @@ void CDownloaderDlg::OnAddUrl() {
 }
 
 void CDownloaderDlg::OnBrowse() {
-    CFolderChooser chooser("Select path", "Select download path", downloadFolder_, this);
+    CFolderChooser chooser("Select path", "Select download path", DownloadFolderPath(), this);
     if (chooser.DoModal() == 1) {
-        downloadFolder_ = chooser.GetPath();
-        queue_->SetSaveFolder(downloadFolder_.toLocal8Bit().toStdString());
+        queue_->Folder().Choose(chooser.GetPath().toLocal8Bit().toStdString());
     }
     ShowFolder();
 }
 
 void CDownloaderDlg::OnOpenFolder() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(downloadFolder_));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(DownloadFolderPath()));
 }
 
 void CDownloaderDlg::OnAbout() {

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -42,7 +43,7 @@ public:
     ~CDownloaderDlg() override;
 
     DownloadQueue& Queue() { return *queue_; }
-    const QString& DownloadFolder() const { return downloadFolder_; }
+    QString DownloadFolderPath() const;
 
     // Routes a command id as a button, menu entry or the click area sends it.
     void OnCommand(int id);
@@ -57,9 +58,10 @@ private:
     void BuildMenu();
     void BuildControls(int top);
     void LoadPictures();
-    void InitFolder();
     void ShowFolder();
     std::vector<int> SelectedRows() const;
+    // Runs a removal and selects again the rows that were selected and stayed.
+    void KeepingSelection(const std::function<void()>& removal);
     void SelectRows(int first, int last);
     bool AskForNewVersion();
 
@@ -72,7 +74,6 @@ private:
     QMenuBar* menuBar_ = nullptr;
     CProgressListCtrl* list_ = nullptr;
     QLineEdit* folderField_ = nullptr;
-    QString downloadFolder_;
     // Nothing sets it: the click area opens nothing.
     QString linkTarget_;
 };

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -35,6 +36,20 @@ int RootLength(const QString& path) {
 bool IsFolder(const QString& path) {
     return QFileInfo(path).isDir();
 }
+
+// Tried for real: permissions alone say nothing for a read-only mount, or for root.
+bool TakesFiles(const QString& folder) {
+    QTemporaryFile probe(folder + QStringLiteral("/.dartflux-probe-XXXXXX"));
+    return probe.open();
+}
+
+constexpr char CreateQuestion[] =
+    "The folder:\n\n%1\n\ndoes not exist. Do you want the folder to be created?";
+constexpr char InvalidMessage[] = "The folder:\n\n%1\n\nis invalid. Please reenter.";
+constexpr char NotCreatedMessage[] =
+    "The folder:\n\n%1\n\ncan not be created. Please double check.";
+constexpr char NotWritableMessage[] =
+    "The folder:\n\n%1\n\ncan not be written to. Please double check.";
 
 QString FolderMessage(const char* format, const QString& path) {
     return QString::fromLatin1(format).arg(path);
@@ -118,26 +133,28 @@ void CFolderChooser::OnBrowseOK() {
 int CFolderChooser::ConfirmFolder(const QString& path) {
     const QString caption = QCoreApplication::applicationName();
     int result = CheckOrCreateFolder(path, true);
-    if (result == FolderValid) {
-        if (IsFolder(path)) {
-            return 0;
-        }
-        const auto answer = QMessageBox::question(
-            this, caption,
-            FolderMessage(
-                "The folder:\n\n%1\n\ndoes not exist. Do you want the folder to be created?", path),
-            QMessageBox::Yes | QMessageBox::No);
-        if (answer != QMessageBox::Yes) {
-            return -1;
-        }
-        result = CheckOrCreateFolder(path, false);
-        if (result == FolderValid) {
-            return 0;
+    if (result == FolderValid && !IsFolder(path)) {
+        if (QFileInfo::exists(path)) {
+            result = FolderNotCreated; // a file of that name is in the way
+        } else {
+            const auto answer =
+                QMessageBox::question(this, caption, FolderMessage(CreateQuestion, path),
+                                      QMessageBox::Yes | QMessageBox::No);
+            if (answer != QMessageBox::Yes) {
+                return -1;
+            }
+            result = CheckOrCreateFolder(path, false);
         }
     }
-    const char* format = result == FolderInvalid
-                             ? "The folder:\n\n%1\n\nis invalid. Please reenter."
-                             : "The folder:\n\n%1\n\ncan not be created. Please double check.";
+    if (result == FolderValid && !TakesFiles(path)) {
+        result = FolderNotWritable;
+    }
+    if (result == FolderValid) {
+        return 0;
+    }
+    const char* format = result == FolderInvalid       ? InvalidMessage
+                         : result == FolderNotWritable ? NotWritableMessage
+                                                       : NotCreatedMessage;
     QMessageBox::warning(this, caption, FolderMessage(format, path));
     return result;
 }

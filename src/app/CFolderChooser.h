@@ -19,8 +19,13 @@ public:
     // The longest path the field passes on.
     static constexpr int MaxPathLength = 259;
 
-    // Results of CheckOrCreateFolder.
-    enum FolderCheck { FolderValid = 0, FolderInvalid = 1, FolderNotCreated = 2 };
+    // Results of CheckOrCreateFolder, and a folder that exists but takes no files.
+    enum FolderCheck {
+        FolderValid = 0,
+        FolderInvalid = 1,
+        FolderNotCreated = 2,
+        FolderNotWritable = 3
+    };
 
     CFolderChooser(const QString& title, const QString& prompt, const QString& initialFolder,
                    QWidget* parent = nullptr);
@@ -29,8 +34,8 @@ public:
     int DoModal();
     const QString& GetPath() const { return path_; }
 
-    // 0 to accept; -1 when the user declined creation, otherwise CheckOrCreateFolder's result.
-    // Asks and explains with message boxes.
+    // 0 to accept; -1 when the user declined creation, otherwise CheckOrCreateFolder's result or
+    // FolderNotWritable. Asks and explains with message boxes.
     int ConfirmFolder(const QString& path);
 
     // Checks the path's syntax (and, unless checkOnly, creates every missing level).

@@ -1,5 +1,6 @@
 #include "DownloadItem.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 
@@ -53,16 +54,12 @@ std::int64_t ReadNumber(const std::string& text, std::size_t begin, std::size_t 
         negative = text[at] == '-';
         ++at;
     }
+    // Past the range, the value stays just beyond it however many digits follow.
     constexpr std::uint64_t limit = std::numeric_limits<std::int64_t>::max();
     std::uint64_t value = 0;
     for (; at < end && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = value * 10 + static_cast<unsigned>(text[at] - '0');
-        if (value > limit) {
-            value = limit + 1; // saturates to the range's end below
-            for (; at < end && text[at] >= '0' && text[at] <= '9'; ++at) {
-            }
-            break;
-        }
+        const unsigned digit = static_cast<unsigned>(text[at] - '0');
+        value = value > limit / 10 ? limit + 1 : std::min(value * 10 + digit, limit + 1);
     }
     if (negative) {
         return value > limit ? std::numeric_limits<std::int64_t>::min()

@@ -4,7 +4,7 @@
 #include "OutputFiles.h"
 #include "RowText.h"
 #include "Settings.h"
-#include "SplitText.h"
+#include "UrlLines.h"
 #include "VersionCheck.h"
 
 #include <QCoreApplication>
@@ -15,8 +15,6 @@
 #include <mutex>
 
 namespace {
-
-constexpr int SaveFolderSetting = 0;
 
 bool IsStartable(DownloadState state) {
     return state == DownloadState::Ready || state == DownloadState::Error ||
@@ -212,8 +210,7 @@ int DownloadQueue::AddUrls(const std::string& text) {
     if (tornDown_) {
         return 0;
     }
-    std::vector<std::string> lines;
-    SplitText(lines, text, "\r\n");
+    std::vector<std::string> lines = UrlLines(text);
     DownloadItems added;
     added.reserve(lines.size());
     for (std::string& line : lines) {
@@ -313,7 +310,7 @@ bool DownloadQueue::StartActiveTransfer() {
     const int row = static_cast<int>(cursor_) - 1;
     DownloadItem& item = *items_.at(row);
     if (item.fileHandle == NoFileHandle) {
-        item.fileHandle = OpenOutputFile(saveFolder_, item.tempPath);
+        item.fileHandle = OpenOutputFile(folder_.Path(), item.tempPath);
     }
     DownloadTask task;
     task.owner = this;
@@ -475,7 +472,7 @@ void DownloadQueue::LoadList() {
 
 bool DownloadQueue::SaveList() {
     saveTimer_.stop();
-    const bool saved = SaveListFile(items_);
+    const bool saved = SaveListFile(items_, running_ ? QueueRun::Running : QueueRun::Idle);
     if (saved) {
         emit listSaved();
     }
@@ -507,7 +504,7 @@ void DownloadQueue::Teardown() {
     }
     CutOffTransfer(true);
     SaveListFile(items_);
-    WriteSetting(SaveFolderSetting, saveFolder_);
+    folder_.Store();
 }
 
 void DownloadQueue::CutOffTransfer(bool wait) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DownloadFolder.h"
 #include "DownloadItem.h"
 #include "ListFile.h"
 #include "Transfer.h"
@@ -60,8 +61,8 @@ public:
     // Without a question every new-version notice is answered no.
     void SetNewVersionQuestion(NewVersionQuestion question);
     // The folder new temporary files are created in ("Save to:").
-    void SetSaveFolder(const std::string& folder) { saveFolder_ = folder; }
-    const std::string& SaveFolder() const { return saveFolder_; }
+    DownloadFolder& Folder() { return folder_; }
+    const DownloadFolder& Folder() const { return folder_; }
     // Saving soon after every change; on by default.
     void SetAutoSave(bool on);
 
@@ -102,7 +103,7 @@ public:
     bool SaveList();
 
     // --- the end: Pause All (without row refreshes), stop the transfer (bounded wait, then cut
-    // it off), save the list, store the save folder in setting 0. Afterwards every command and
+    // it off), save the list, store the download folder. Afterwards every command and
     // report is ignored. The destructor cuts off a running transfer too, without waiting.
     void Teardown();
 
@@ -151,7 +152,7 @@ private:
     std::uint32_t cursor_ = 0;
     bool running_ = false;
     TransferResult lastResult_;
-    std::string saveFolder_;
+    DownloadFolder folder_;
 
     TransferStarter starter_;
     NewVersionQuestion question_;

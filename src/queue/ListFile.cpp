@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int ListPathSetting = 1;
 // The list is written in pieces of about this size, never held whole in memory.
 constexpr qsizetype WriteChunk = 64 * 1024;
 
@@ -31,19 +30,28 @@ std::uint32_t ReadLittleEndian32(const char* at) {
            std::uint32_t{bytes[3]} << 24;
 }
 
+DownloadState StoredState(DownloadState state, QueueRun run) {
+    if (state == DownloadState::Progress) {
+        return DownloadState::Pause;
+    }
+    if (state == DownloadState::Waiting && run == QueueRun::Running) {
+        return DownloadState::Ready;
+    }
+    return state;
+}
+
 } // namespace
 
-void WriteList(QIODevice& device, const DownloadItems& items) {
+void WriteList(QIODevice& device, const DownloadItems& items, QueueRun run) {
     QByteArray bytes;
     AppendLittleEndian32(bytes, static_cast<std::uint32_t>(items.size()));
     std::string record;
     for (const auto& item : items) {
-        // No transfer outlives the process that ran it: on disk a running item is a paused one,
-        // so after a crash it comes back resumable.
-        if (item->state == DownloadState::Progress) {
-            DownloadItem paused = *item;
-            paused.state = DownloadState::Pause;
-            record = paused.ToRecord();
+        const DownloadState stored = StoredState(item->state, run);
+        if (stored != item->state) {
+            DownloadItem copy = *item;
+            copy.state = stored;
+            record = copy.ToRecord();
         } else {
             record = item->ToRecord();
         }
@@ -57,11 +65,11 @@ void WriteList(QIODevice& device, const DownloadItems& items) {
     device.write(bytes);
 }
 
-QByteArray EncodeList(const DownloadItems& items) {
+QByteArray EncodeList(const DownloadItems& items, QueueRun run) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    WriteList(buffer, items);
+    WriteList(buffer, items, run);
     return bytes;
 }
 
@@ -106,19 +114,25 @@ std::string DefaultListPath() {
     return QDir::toNativeSeparators(folder + QStringLiteral("/download.dat")).toStdString();
 }
 
+std::string ListFilePath() {
+    const std::string setting = ReadSetting(ListPathSetting);
+    return setting.empty() ? DefaultListPath() : setting;
+}
+
 DownloadItems LoadListFile() {
-    const std::string path = ReadSetting(ListPathSetting);
-    if (path.empty()) {
+    const std::string setting = ReadSetting(ListPathSetting);
+    const std::string path = setting.empty() ? DefaultListPath() : setting;
+    QFile file(QString::fromStdString(path));
+    if (path.empty() || !file.open(QIODevice::ReadOnly)) {
         return {};
     }
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
+    if (setting.empty()) {
+        WriteSetting(ListPathSetting, path);
     }
     return DecodeList(file.readAll());
 }
 
-bool SaveListFile(const DownloadItems& items) {
+bool SaveListFile(const DownloadItems& items, QueueRun run) {
     const std::string setting = ReadSetting(ListPathSetting);
     const std::string path = setting.empty() ? DefaultListPath() : setting;
     if (path.empty()) {
@@ -131,6 +145,6 @@ bool SaveListFile(const DownloadItems& items) {
     if (path != setting) {
         WriteSetting(ListPathSetting, path);
     }
-    WriteList(file, items);
+    WriteList(file, items, run);
     return file.commit();
 }

@@ -10,9 +10,18 @@
 
 using DownloadItems = std::vector<std::unique_ptr<DownloadItem>>;
 
+class QIODevice;
+
+// What the list file holds for an item is what an ordinary exit at that moment would store: no
+// transfer outlives the process, so a running item is stored as paused, and while the queue runs
+// its scheduled items are stored as ready (the exit's Pause All).
+enum class QueueRun { Idle, Running };
+
 // The list file's bytes: a little-endian 32-bit record count, then per item a little-endian
-// 32-bit length and the bytes of ToRecord(), with nothing in between or after.
-QByteArray EncodeList(const DownloadItems& items);
+// 32-bit length and the bytes of ToRecord(), with nothing in between or after. Written to the
+// device in pieces.
+void WriteList(QIODevice& device, const DownloadItems& items, QueueRun run = QueueRun::Idle);
+QByteArray EncodeList(const DownloadItems& items, QueueRun run = QueueRun::Idle);
 
 // Reads as many items as the bytes hold: a count of 0 or less, or a short header, gives none; a
 // short length or record ends the list; a record is cut at its first zero byte; a malformed
@@ -23,11 +32,16 @@ DownloadItems DecodeList(const QByteArray& bytes);
 // "Dartflux" folder when needed; "" when there is no per-user data folder.
 std::string DefaultListPath();
 
-// Loads the file named by setting 1; nothing when the setting is empty or the file unreadable.
+// The list file's path: setting 1, or DefaultListPath() when that is empty.
+std::string ListFilePath();
+
+// Loads the file named by setting 1. When the setting is empty and a list is at the default path
+// (the settings were lost), that one is loaded and setting 1 set to it, so that the next save
+// never replaces it with a smaller list. Nothing when there is no file or it is unreadable.
 DownloadItems LoadListFile();
 
 // Writes the list atomically (a temporary file renamed over the old one) to the path of
 // setting 1, or, when that is empty, to DefaultListPath(). The path is stored in setting 1 once
 // the file could be created; when it cannot be, nothing is written and the setting is left.
 // Returns whether the file was written.
-bool SaveListFile(const DownloadItems& items);
+bool SaveListFile(const DownloadItems& items, QueueRun run = QueueRun::Idle);

@@ -1,5 +1,8 @@
 #include "Settings.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
@@ -8,6 +11,8 @@
 #include <memory>
 
 namespace {
+
+constexpr int SettingsInUse[] = {DownloadFolderSetting, ListPathSetting};
 
 // A fresh object each time: the store is read at most a few times a run, and every access then
 // sees what other processes (or tests) wrote meanwhile.
@@ -24,6 +29,53 @@ QString ValueName(int index) {
     return QStringLiteral("s%1").arg(index);
 }
 
+// The value's own line, for a file the INI reader stumbles over: a stray line can make it drop
+// what follows (an unclosed section header, a trailing backslash).
+std::optional<QString> ScanValue(int index) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(index);
+    return std::nullopt;
+#else
+    QFile file(QString::fromStdString(SettingsLocation()));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return std::nullopt;
+    }
+    const QRegularExpression line(QStringLiteral("^\\s*%1\\s*=(.*)$").arg(ValueName(index)));
+    while (!file.atEnd()) {
+        const QRegularExpressionMatch match =
+            line.match(QString::fromUtf8(file.readLine()).chopped(1));
+        if (match.hasMatch()) {
+            QString value = match.captured(1).trimmed();
+            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
+                value = value.mid(1, value.size() - 2);
+            }
+            return value;
+        }
+    }
+    return std::nullopt;
+#endif
+}
+
+std::optional<QString> ReadValue(QSettings& settings, int index) {
+    if (!settings.contains(ValueName(index))) {
+        return ScanValue(index);
+    }
+    const QVariant value = settings.value(ValueName(index));
+    if (value.typeId() != QMetaType::QString) {
+        return std::nullopt;
+    }
+    return value.toString();
+}
+
+bool StoreReadable() {
+#ifdef Q_OS_WIN
+    return true;
+#else
+    QFile file(QString::fromStdString(SettingsLocation()));
+    return !file.exists() || file.open(QIODevice::ReadOnly);
+#endif
+}
+
 } // namespace
 
 std::string SettingsLocation() {
@@ -36,17 +88,29 @@ std::string SettingsLocation() {
 #endif
 }
 
-std::string ReadSetting(int index) {
-    const auto settings = OpenSettings();
-    const QVariant value = settings->value(ValueName(index));
-    if (settings->status() != QSettings::NoError || value.typeId() != QMetaType::QString) {
-        return {};
+std::optional<std::string> TryReadSetting(int index) {
+    if (!StoreReadable()) {
+        return std::nullopt;
     }
-    return value.toString().toStdString();
+    const auto settings = OpenSettings();
+    return ReadValue(*settings, index).value_or(QString()).toStdString();
+}
+
+std::string ReadSetting(int index) {
+    return TryReadSetting(index).value_or(std::string());
 }
 
 void WriteSetting(int index, const std::string& text) {
     const auto settings = OpenSettings();
+    // Writing rewrites the whole file from what the reader understood: keep every value in use,
+    // also one that only the line scan finds.
+    for (const int other : SettingsInUse) {
+        if (other != index && !settings->contains(ValueName(other))) {
+            if (const std::optional<QString> kept = ReadValue(*settings, other)) {
+                settings->setValue(ValueName(other), *kept);
+            }
+        }
+    }
     settings->setValue(ValueName(index), QString::fromStdString(text));
     settings->sync();
 }

@@ -53,6 +53,25 @@ FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path) {
     return NoFileHandle;
 }
 
+// A temporary file a list file names, for appending: only a file of ours, that is a regular
+// file (not a link, a device or a pipe) of one name ending ".tmp"; created empty when gone.
+FileHandle ReopenTemporaryFile(const std::string& path) {
+    if (!path.ends_with(".tmp")) {
+        return NoFileHandle;
+    }
+    const int fd = OpenFile(path, O_CREAT | O_NOFOLLOW | O_NONBLOCK);
+    struct stat status {};
+    if (fd < 0) {
+        return NoFileHandle;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+        ::close(fd);
+        return NoFileHandle;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 void CloseFile(FileHandle handle) {
     if (handle != NoFileHandle) {
         ::close(handle); // not retried on EINTR: on Linux the descriptor is gone either way
@@ -262,12 +281,9 @@ FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath) {
     OutputFileTable& table = OutputFileTable::Instance();
     std::lock_guard lock(table.Mutex());
 
-    FileHandle handle = NoFileHandle;
-    if (!tempPath.empty()) {
-        // Reopen for appending; a file that is gone is created again, empty.
-        const int fd = OpenFile(tempPath, O_CREAT);
-        handle = fd >= 0 ? fd : NoFileHandle;
-    } else {
+    FileHandle handle = tempPath.empty() ? NoFileHandle : ReopenTemporaryFile(tempPath);
+    if (handle == NoFileHandle) {
+        tempPath.clear(); // not a file to append to: start afresh
         handle = CreateUniqueTempFile(folder, tempPath);
     }
 

@@ -48,11 +48,13 @@ private:
     std::vector<OutputFileRecord> records_;
 };
 
-// Opens the item's temporary file for appending (creating it empty when gone), or, when tempPath
-// is empty, creates a new uniquely named empty file "<random>.tmp" in folder (exclusively, mode
-// 0644 less the umask) and stores its path in tempPath. The file is open write-only for
-// appending; others may read it. The record (finalPath empty) is registered even when the open
-// fails; the result is then NoFileHandle and, for a new file, tempPath stays empty.
+// Opens the item's temporary file for appending (creating it empty when gone), when tempPath
+// names one of ours: a regular file, not a link, whose name ends ".tmp". Otherwise (tempPath
+// empty, another kind of file, or one that cannot be opened) creates a new uniquely named empty
+// file "<random>.tmp" in folder (exclusively, mode 0644 less the umask) and stores its path in
+// tempPath. The file is open write-only for appending; others may read it. The record
+// (finalPath empty) is registered even when the open fails; the result is then NoFileHandle and
+// tempPath is empty.
 FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath);
 
 // Names the file of every record with the handle: the name made safe (SafeFileName) and fitted

@@ -4,6 +4,7 @@
 #include "ControlLookup.h"
 #include "ModalAnswerer.h"
 #include "QStringPrinter.h"
+#include "SmallFileSystem.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 namespace {
 
@@ -45,6 +47,17 @@ TEST(AddUrlsDialogTest, CollectsTypedAndPastedLinesWithCrLf) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.UrlText(), "http://a/1\r\nxx\r\n spaced ");
     EXPECT_EQ(dialog.windowTitle(), "Add URL's");
+}
+
+TEST(AddUrlsDialogTest, EnterOutsideTheFieldPressesOk) {
+    CAddUrlsDlg dialog;
+    dialog.show();
+    QTest::keyClicks(Control<QPlainTextEdit>(dialog, CAddUrlsDlg::UrlFieldId), "http://a/1");
+    auto* paste = Control<QAbstractButton>(dialog, CAddUrlsDlg::PasteId);
+    paste->setFocus();
+    QTest::keyClick(paste, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.UrlText(), "http://a/1");
 }
 
 TEST(AddUrlsDialogTest, PasteReplacesTheSelectionAndCancelKeepsNothing) {
@@ -174,6 +187,30 @@ TEST_F(FolderChooserTest, MissingFoldersAreCreatedOnlyAfterYes) {
     const QString question =
         "The folder:\n\n" + wanted + "\n\ndoes not exist. Do you want the folder to be created?";
     EXPECT_EQ(answerer.Texts(), (QStringList{question, question}));
+}
+
+TEST_F(FolderChooserTest, AFileInTheWayOrAFolderThatTakesNoFilesIsRefused) {
+    QFile file(root.path() + "/plain");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    SmallFileSystem readOnly("64k");
+    if (!readOnly.Mounted() || ::mount(nullptr, readOnly.Path().toLocal8Bit().constData(), nullptr,
+                                       MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        GTEST_SKIP() << "cannot mount a read-only tmpfs here";
+    }
+    CFolderChooser chooser("Select path", "Select download path", root.path());
+    ModalAnswerer answerer;
+    answerer.Then(TypeAndConfirm(root.path() + "/plain"));
+    answerer.ThenPress(QMessageBox::Ok);
+    answerer.Then(TypeAndConfirm(readOnly.Path()));
+    answerer.ThenPress(QMessageBox::Ok);
+    answerer.Then(Cancel);
+    EXPECT_EQ(chooser.DoModal(), -1);
+    EXPECT_EQ(answerer.Texts(),
+              (QStringList{"The folder:\n\n" + root.path() +
+                               "/plain\n\ncan not be created. Please double check.",
+                           "The folder:\n\n" + readOnly.Path() +
+                               "\n\ncan not be written to. Please double check."}));
 }
 
 TEST_F(FolderChooserTest, FieldDrivesOkAndLongTextIsCut) {

@@ -78,7 +78,7 @@ TEST(DiskFullTest, FullDiskEndsAsErrorAndKeepsWhatWasWritten) {
         qobject_cast<QAbstractButton*>(FindControl(&chooser, CFolderChooser::OkId))->click();
     });
     window->OnCommand(Id::BrowseId);
-    ASSERT_EQ(window->DownloadFolder(), roomy.path());
+    ASSERT_EQ(window->DownloadFolderPath(), roomy.path());
     queue.AddUrls(server.Url("/small.txt"));
     window->OnCommand(Id::StartAllId);
     ASSERT_TRUE(QTest::qWaitFor([&] { return queue.Item(1).state == DownloadState::Done; }, 20000));

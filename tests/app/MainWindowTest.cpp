@@ -139,7 +139,7 @@ TEST_F(MainWindowTest, LooksAsDesigned) {
 TEST_F(MainWindowTest, AddUrlAppendsSelectedReadyRowsAndCancelAddsNothing) {
     auto window = OpenWindow();
     AddUrls(*window, {"http://h/a", "", " spaced ", "http://h/a"});
-    EXPECT_EQ(Column(*window, 0), (QStringList{"http://h/a", " spaced ", "http://h/a"}));
+    EXPECT_EQ(Column(*window, 0), (QStringList{"http://h/a", "spaced", "http://h/a"}));
     EXPECT_EQ(Column(*window, 1), (QStringList{"0%", "0%", "0%"}));
     EXPECT_EQ(Column(*window, 2), (QStringList{"0", "0", "0"}));
     EXPECT_EQ(Column(*window, 3), (QStringList{"Ready", "Ready", "Ready"}));
@@ -185,6 +185,24 @@ TEST_F(MainWindowTest, StartPauseAndRemoveDriveTheQueue) {
     EXPECT_TRUE(QFile::exists(Downloaded("one.txt")));
     EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files), (QStringList{"one.txt", "two.txt"}))
         << "the paused row's temporary file goes with it";
+}
+
+TEST_F(MainWindowTest, RemovingScatteredRowsKeepsTheSelectionOfTheRowsThatStay) {
+    auto window = OpenWindow();
+    DownloadItems loaded;
+    for (int i = 0; i < 600; ++i) {
+        auto item = std::make_unique<DownloadItem>();
+        item->url = "http://h/" + std::to_string(i);
+        item->state = i % 2 == 0 ? DownloadState::Progress : DownloadState::Ready;
+        loaded.push_back(std::move(item));
+    }
+    window->Queue().AppendItems(std::move(loaded));
+    ASSERT_EQ(SelectedRows(*window).size(), 600u);
+    Click(*window, Id::RemoveId);
+    ASSERT_EQ(List(*window)->model()->rowCount(), 300);
+    EXPECT_EQ(Cell(*window, 299, 0), "");
+    EXPECT_EQ(window->Queue().Item(299).url, "http://h/598");
+    EXPECT_EQ(SelectedRows(*window).size(), 300u);
 }
 
 TEST_F(MainWindowTest, RemoveAllKeepsTheRunningRowAndPauseAllStopsIt) {
@@ -260,6 +278,7 @@ TEST_F(MainWindowTest, BrowseChecksTypedPathsAndCancelKeepsTheFolder) {
     answerer.ThenPress(QMessageBox::Yes);
     window->OnCommand(Id::DirectoryMenuId);
     EXPECT_EQ(folderField->text(), wanted);
+    EXPECT_EQ(ReadSetting(0), wanted.toStdString()) << "stored at once, not only at exit";
     EXPECT_TRUE(QDir(wanted).exists());
 
     OpenedUrls opened;
@@ -279,7 +298,7 @@ TEST_F(MainWindowTest, FirstRunCreatesTheDefaultFolder) {
     EXPECT_EQ(qobject_cast<QLineEdit*>(FindControl(window.get(), Id::FolderFieldId))->text(),
               expected);
     EXPECT_TRUE(QDir(expected).exists());
-    EXPECT_EQ(window->DownloadFolder(), expected);
+    EXPECT_EQ(window->DownloadFolderPath(), expected);
 }
 
 TEST_F(MainWindowTest, EveryClosePathSavesTheListAndTheFolder) {

@@ -25,13 +25,29 @@ void ModalAnswerer::ThenPress(int standardButton) {
         }
         texts_.append(box->text());
         captions_.append(box->windowTitle());
-        box->button(static_cast<QMessageBox::StandardButton>(standardButton))->click();
+        if (QAbstractButton* button =
+                box->button(static_cast<QMessageBox::StandardButton>(standardButton))) {
+            button->click();
+        } else {
+            texts_.append("<no such button>");
+            box->reject();
+        }
     });
 }
 
 void ModalAnswerer::Poll() {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr || !dialog->isVisible() || dialog == lastHandled_ || actions_.empty()) {
+    if (dialog == nullptr || !dialog->isVisible() || dialog == lastHandled_) {
+        return;
+    }
+    if (actions_.empty()) {
+        // A message box nobody expected is recorded and cancelled, so that the test fails
+        // instead of hanging. Other dialogs may belong to another answerer.
+        if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+            lastHandled_ = dialog;
+            texts_.append("<unexpected: " + box->text() + ">");
+            box->reject();
+        }
         return;
     }
     lastHandled_ = dialog;

@@ -11,7 +11,8 @@
 class QDialog;
 
 // Answers the message boxes and dialogs that code under test opens modally, from inside the
-// event loop that the modal dialog runs. Each modal dialog that appears goes to the next action.
+// event loop that the modal dialog runs. Each modal dialog that appears goes to the next action;
+// a message box that appears when no action is left is recorded in Texts() and cancelled.
 class ModalAnswerer {
 public:
     ModalAnswerer();

@@ -1,20 +1,43 @@
-// The real program, with a script: once its window runs, it adds the URLs given as arguments and
-// presses Start All. Tests run it as a separate process to kill or terminate it mid-transfer.
+// The real program, with a script: once its window runs, it adds the URLs given as arguments,
+// presses Start All, says "ready" on its standard output and then runs the commands given as
+// --command=ID (--command=new-version asks the new-version question). Tests run it as a separate
+// process to kill or terminate it mid-transfer or with a dialog open.
 #include "CDownloaderApp.h"
 #include "CDownloaderDlg.h"
 #include "DownloadQueue.h"
 
 #include <QStringList>
+#include <QTextStream>
 #include <QTimer>
 
 int main(int argc, char* argv[]) {
     CDownloaderApp application(argc, argv);
-    const QStringList urls = QCoreApplication::arguments().mid(1);
-    QTimer::singleShot(0, &application, [urls] {
+    QStringList urls;
+    QStringList commands;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (argument.startsWith("--command=")) {
+            commands.append(argument.mid(10));
+        } else {
+            urls.append(argument);
+        }
+    }
+    QTimer::singleShot(0, &application, [urls, commands] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<CDownloaderDlg*>(widget)) {
+            auto* window = qobject_cast<CDownloaderDlg*>(widget);
+            if (window == nullptr) {
+                continue;
+            }
+            if (!urls.isEmpty()) {
                 window->Queue().AddUrls(urls.join('\n').toStdString());
                 window->OnCommand(CDownloaderDlg::StartAllId);
+            }
+            QTextStream(stdout) << "ready" << Qt::endl;
+            for (const QString& command : commands) {
+                if (command == "new-version") {
+                    window->Queue().OnNewVersion();
+                } else {
+                    window->OnCommand(command.toInt());
+                }
             }
         }
     });

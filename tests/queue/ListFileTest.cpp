@@ -95,6 +95,8 @@ TEST(ListBytesTest, DamagedRecordsKeepWhatWasReadBeforeTheFault) {
         {"1:nX1:tY1:uZ5;0;0;3;", true, "1:n;1:t;1:u;5;0;0;3;"},
         {"0:;0:;0:;99999999999;0;99999999999999999999;0;", true,
          "0:;0:;0:;2147483647;0;9223372036854775807;0;"},
+        {"0:;0:;0:;0;0;18446744073709551620;-18446744073709551620;", true,
+         "0:;0:;0:;0;0;9223372036854775807;-2147483648;"},
     };
     for (const auto& c : cases) {
         DownloadItem item;
@@ -146,20 +148,32 @@ protected:
     QTemporaryDir folder;
 };
 
-TEST_F(ListFileTest, WithoutASettingNothingLoadsAndTheFirstSaveGoesToTheDataFolder) {
-    std::filesystem::create_directories(DataFolder());
+TEST_F(ListFileTest, WithoutASettingTheDefaultListLoadsAndTheFirstSaveGoesThere) {
     const std::string expected = DataFolder() + "/download.dat";
-    QFile old(QString::fromStdString(expected));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(EncodeList(One(ExampleItem())));
-    old.close();
+    {
+        DownloadQueue firstRun;
+        firstRun.LoadList();
+        EXPECT_EQ(firstRun.Count(), 0);
+        EXPECT_EQ(ReadSetting(1), "");
+        ASSERT_TRUE(firstRun.SaveList());
+        EXPECT_EQ(ReadSetting(1), expected);
+        EXPECT_EQ(FileBytes(expected), Le32(0));
+    }
 
+    // The settings were lost, the list was not: it loads, and later saves keep going there.
+    const QByteArray kept = EncodeList(One(ExampleItem()));
+    QFile list(QString::fromStdString(expected));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write(kept);
+    list.close();
+    QFile::remove(QString::fromStdString(SettingsLocation()));
     DownloadQueue queue;
+    queue.SetAutoSave(false);
     queue.LoadList();
-    EXPECT_EQ(queue.Count(), 0); // the default path is never loaded from
-    ASSERT_TRUE(queue.SaveList());
+    EXPECT_EQ(queue.Count(), 1);
     EXPECT_EQ(ReadSetting(1), expected);
-    EXPECT_EQ(FileBytes(expected), Le32(0));
+    ASSERT_TRUE(queue.SaveList());
+    EXPECT_EQ(FileBytes(expected), kept);
 }
 
 TEST_F(ListFileTest, ASavedListLoadsBackSelectedAndIdleAndASaveReplacesTheWholeFile) {
@@ -207,16 +221,19 @@ TEST_F(ListFileTest, EveryChangeReachesTheFileSoonWithoutTeardown) {
     WriteSetting(1, ListPath());
     DownloadQueue queue;
     queue.SetTransferStarter(transfers.Starter());
-    queue.SetSaveFolder(folder.path().toStdString());
+    queue.Folder() = DownloadFolder(folder.path().toStdString());
     const auto onDisk = [&](const std::function<bool(const DownloadItems&)>& holds) {
         return WaitFor([&] { return holds(DecodeList(FileBytes(ListPath()))); }, 3000);
     };
 
     queue.AddUrls("http://x/a\nhttp://x/b");
     ASSERT_TRUE(onDisk([](const DownloadItems& items) { return items.size() == 2; }));
-    queue.OnStart({0});
+    // While the queue runs, the file holds what an exit would leave: running is paused,
+    // scheduled is ready.
+    queue.OnStartAll();
     ASSERT_TRUE(onDisk([](const DownloadItems& items) {
-        return items.size() == 2 && items[0]->state == S::Pause && !items[0]->tempPath.empty();
+        return items.size() == 2 && items[0]->state == S::Pause && !items[0]->tempPath.empty() &&
+               items[1]->state == S::Ready;
     }));
     transfers.Report([](TransferOwner& owner) {
         owner.SetFileName("a.bin");

@@ -91,7 +91,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
         queue.SetAutoSave(false);
-        queue.SetSaveFolder(folder.path().toStdString());
+        queue.Folder() = DownloadFolder(folder.path().toStdString());
         queue.SetTransferStarter(transfers.Starter());
     }
 

@@ -56,7 +56,7 @@ TEST(QueueTransferTest, StartAllDownloadsEveryUrlInListOrderAndTheListSurvivesAR
     std::vector<std::string> remembered;
     {
         DownloadQueue queue;
-        queue.SetSaveFolder(saveFolder);
+        queue.Folder() = DownloadFolder(saveFolder);
         int asked = 0;
         queue.SetNewVersionQuestion([&] { return ++asked, false; });
         ASSERT_EQ(queue.AddUrls(server.Url("/one.bin") + "\r\n" + server.Url("/two.bin") + "\r\n" +
@@ -133,7 +133,7 @@ TEST(QueueTransferTest, APausedDownloadResumesIntoTheSameFile) {
         });
 
     DownloadQueue queue;
-    queue.SetSaveFolder(folder.path().toStdString());
+    queue.Folder() = DownloadFolder(folder.path().toStdString());
     queue.AddUrls(server.Url("/big.bin"));
     queue.OnStart({0});
     ASSERT_TRUE(WaitFor([&] { return queue.Item(0).percent >= 5; }, 30000));

@@ -77,21 +77,24 @@ TEST_F(ModelTest, AddedUrlsAreReadyRowsInLineOrderEachToBeSelected) {
     QSignalSpy inserted(&queue, &QAbstractItemModel::rowsInserted);
     QSignalSpy toSelect(&queue, &DownloadQueue::rowsToSelect);
 
-    EXPECT_EQ(queue.AddUrls(" http://x/a \r\n\r\nhttp://x/b\n http://x/a "), 3);
-    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://x/first", " http://x/a ", "http://x/b",
-                                                " http://x/a "}));
+    // Blanks around a line and control characters anywhere would not survive the list file.
+    const char lines[] = " http://x/a \r\n\r\nhttp://x/\tb\n http://x/a\0z ";
+    EXPECT_EQ(queue.AddUrls(std::string(lines, sizeof lines - 1)), 3);
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"http://x/first", "http://x/a", "http://x/b",
+                                                "http://x/az"}));
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted[0][1].toInt(), 1);
     EXPECT_EQ(inserted[0][2].toInt(), 3);
     ASSERT_EQ(toSelect.count(), 1);
     EXPECT_EQ(toSelect[0][0].toInt(), 1);
     EXPECT_EQ(toSelect[0][1].toInt(), 3);
-    const char* cells[] = {" http://x/a ", "0%", "0", "Ready"};
+    const char* cells[] = {"http://x/a", "0%", "0", "Ready"};
     for (int column = 0; column < 4; ++column) {
         EXPECT_EQ(Data(1, column).toString(), cells[column]);
     }
 
     EXPECT_EQ(queue.AddUrls("\r\n"), 0);
+    EXPECT_EQ(queue.AddUrls(" \t \n"), 0);
     EXPECT_EQ(queue.AddUrls(""), 0);
     EXPECT_EQ(inserted.count(), 1);
 }

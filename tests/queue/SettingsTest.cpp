@@ -1,7 +1,9 @@
 // The settings store, in the temporary home the test main sets up.
 #include "Settings.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -57,12 +59,23 @@ TEST_F(SettingsTest, MissingAndNonTextValuesReadAsEmptyAndHandWrittenOnesAreRead
     EXPECT_EQ(ReadSetting(3), "");
     EXPECT_EQ(ReadSetting(4), "");
     EXPECT_EQ(ReadSetting(7), "");
+}
 
-    QFile file(QString::fromStdString(SettingsLocation()));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[General]\ns1=/data/list.dat\n");
-    file.close();
-    EXPECT_EQ(ReadSetting(1), "/data/list.dat");
+TEST_F(SettingsTest, AStrayLineNeverHidesOrLosesAValue) {
+    for (const char* stray : {"", "# a comment", "// another", "[broken", "garbage", "\\"}) {
+        SCOPED_TRACE(stray);
+        {
+            QFile file(QString::fromStdString(SettingsLocation()));
+            QDir().mkpath(QFileInfo(file).path());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("[General]\ns0=/home/me/dl\n") + stray + "\ns1=/data/list.dat\n");
+        }
+        EXPECT_EQ(ReadSetting(0), "/home/me/dl");
+        EXPECT_EQ(ReadSetting(1), "/data/list.dat");
+        WriteSetting(0, "/home/me/other");
+        EXPECT_EQ(ReadSetting(0), "/home/me/other");
+        EXPECT_EQ(ReadSetting(1), "/data/list.dat");
+    }
 }
 
 } // namespace

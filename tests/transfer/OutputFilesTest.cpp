@@ -183,6 +183,27 @@ TEST_F(OutputFilesTest, ReopenAppendsAfterTheExistingBytesOrRecreatesADeletedFil
     EXPECT_EQ(ReadAll(kept), "");
     ASSERT_TRUE(WriteAll(opened.handle, "xyz"));
     EXPECT_EQ(ReadAll(kept), "xyz");
+    restart(opened.handle);
+
+    // A list file may name anything: only a file of ours is appended to; anything else stays
+    // as it is and the download starts a new temporary file.
+    WriteFile(In("notes.txt"), "notes");
+    WriteFile(In("shared.tmp"), "shared");
+    ASSERT_EQ(::link(In("shared.tmp").c_str(), In("hard.tmp").c_str()), 0);
+    ASSERT_EQ(::symlink(In("notes.txt").c_str(), In("link.tmp").c_str()), 0);
+    ASSERT_EQ(::mkfifo(In("pipe.tmp").c_str(), 0644), 0);
+    for (const char* foreign : {"notes.txt", "hard.tmp", "link.tmp", "pipe.tmp"}) {
+        SCOPED_TRACE(foreign);
+        std::string temp = In(foreign);
+        const FileHandle handle = OpenOutputFile(folder, temp);
+        ASSERT_NE(handle, NoFileHandle);
+        EXPECT_TRUE(temp.ends_with(".tmp") && temp != In(foreign)) << temp;
+        ASSERT_TRUE(WriteAll(handle, "new"));
+        EXPECT_EQ(ReadAll(temp), "new");
+        DiscardOutputFile(handle);
+    }
+    EXPECT_EQ(ReadAll(In("notes.txt")), "notes");
+    EXPECT_EQ(ReadAll(In("hard.tmp")), "shared");
 }
 
 TEST_F(OutputFilesTest, FailedOpensRegisterRecordsThatNeverActOnFiles) {
@@ -192,7 +213,7 @@ TEST_F(OutputFilesTest, FailedOpensRegisterRecordsThatNeverActOnFiles) {
     EXPECT_EQ(FindOutputFile(NoFileHandle)->folder, In("missing"));
     std::string gone = In("missing/old.tmp");
     EXPECT_EQ(OpenOutputFile(In("missing"), gone), NoFileHandle);
-    EXPECT_EQ(gone, In("missing/old.tmp"));
+    EXPECT_EQ(gone, "");
     ASSERT_EQ(Records(), 2u);
     UnregisterOutputFile(NoFileHandle);
     UnregisterOutputFile(NoFileHandle);
