@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     const std::string listPath = home.FilePath("download.dat").toStdString();
-    WriteSetting(1, listPath);
+    WriteSetting(ListPathSetting, listPath);
 
     std::printf("%d items\n\n", count);
     std::printf("| %-44s | %12s | %11s | %11s |\n", "step", "wall", "RSS before", "peak RSS");

@@ -47,7 +47,7 @@ public:
     void SetTotalSize(std::int64_t) override {}
     void SetFileHandle(FileHandle, FileHandle) override {}
     bool IsPauseRequested() override { return false; }
-    void OnTransferFinished() override {
+    void OnTransferFinished(TransferOutcome) override {
         std::lock_guard lock(mutex_);
         finished_ = true;
         changed_.notify_all();

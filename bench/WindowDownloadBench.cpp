@@ -59,8 +59,8 @@ int main(int argc, char* argv[]) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     const QString downloads = home.FilePath("Download");
-    WriteSetting(0, downloads.toStdString());
-    WriteSetting(1, home.FilePath("download.dat").toStdString());
+    WriteSetting(DownloadFolderSetting, downloads.toStdString());
+    WriteSetting(ListPathSetting, home.FilePath("download.dat").toStdString());
     if (listedItems > 0 && !SaveListFile(MakeSampleItems(listedItems, DownloadState::Done))) {
         return 1;
     }

@@ -65,9 +65,9 @@ int main(int argc, char* argv[]) {
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    WriteSetting(0, home.FilePath("Download").toStdString());
+    WriteSetting(DownloadFolderSetting, home.FilePath("Download").toStdString());
     const std::string listPath = home.FilePath("download.dat").toStdString();
-    WriteSetting(1, listPath);
+    WriteSetting(ListPathSetting, listPath);
 
     std::printf("%d items (Done), QT_QPA_PLATFORM=%s\n\n", count,
                 qgetenv("QT_QPA_PLATFORM").constData());

@@ -1,10 +1,11 @@
 #include "CAboutDlg.h"
 
+#include "ControlLookup.h"
 #include "DialogTemplate.h"
+#include "ProgramVersion.h"
 #include "ResourceImages.h"
 
 #include <QAbstractButton>
-#include <QIcon>
 #include <QLabel>
 
 namespace {
@@ -15,7 +16,8 @@ const DialogTemplate& AboutTemplate() {
         235, 55,
         {
             {-1, Kind::Icon, 11, 17, 20, 20, ""},
-            {CAboutDlg::VersionTextId, Kind::Label, 40, 10, 119, 8, "Dartflux v.0.2"},
+            {CAboutDlg::VersionTextId, Kind::Label, 40, 10, 119, 8,
+             QString::fromLatin1(ProgramTitle.data(), ProgramTitle.size())},
             {-1, Kind::Label, 40, 25, 119, 8, "Keeps every byte."},
             {CAboutDlg::OkId, Kind::DefaultButton, 178, 7, 50, 14, "OK"},
         });
@@ -26,10 +28,9 @@ const DialogTemplate& AboutTemplate() {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle("About Dartflux");
-    const std::vector<QWidget*> controls = AboutTemplate().Build(*this);
-    auto* icon = static_cast<QLabel*>(controls[0]);
-    icon->setPixmap(LoadIconResource(140).pixmap(icon->size()));
-    static_cast<QLabel*>(controls[1])->setTextFormat(Qt::PlainText);
-    connect(static_cast<QAbstractButton*>(controls[3]), &QAbstractButton::clicked, this,
+    setWindowIcon(LoadIconResource(140));
+    AboutTemplate().Build(*this);
+    static_cast<QLabel*>(FindControl(this, VersionTextId))->setTextFormat(Qt::PlainText);
+    connect(static_cast<QAbstractButton*>(FindControl(this, OkId)), &QAbstractButton::clicked, this,
             &CAboutDlg::accept);
 }

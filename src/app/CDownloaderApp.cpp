@@ -1,7 +1,9 @@
 #include "CDownloaderApp.h"
 
 #include "CDownloaderDlg.h"
+#include "DownloadQueue.h"
 #include "ListFile.h"
+#include "NewVersionBridge.h"
 #include "ResourceImages.h"
 #include "SingleInstance.h"
 
@@ -61,6 +63,8 @@ bool CDownloaderApp::InitInstance() {
         return false;
     }
     CDownloaderDlg window;
+    // Destroyed before the window: its teardown never waits for a question to be answered.
+    const NewVersionBridge newVersions(window.Queue());
     connect(&instance, &SingleInstance::messageReceived, &window, [&window] {
         window.showNormal();
         window.raise();

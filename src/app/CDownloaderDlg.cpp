@@ -10,6 +10,7 @@
 #include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "DownloadQueue.h"
+#include "ProgramVersion.h"
 #include "ResourceImages.h"
 
 #include <QAbstractButton>
@@ -79,7 +80,7 @@ constexpr ButtonPictures FolderButtonPictures[] = {
 
 CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     : CDraggableDialog(parent), queue_(std::make_unique<DownloadQueue>()) {
-    setWindowTitle("Dartflux v.0.2");
+    setWindowTitle(QString::fromLatin1(ProgramTitle.data(), ProgramTitle.size()));
     setWindowIcon(LoadIconResource(140));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -87,6 +87,9 @@ std::vector<QWidget*> DialogTemplate::Build(QDialog& dialog, int topOffset) cons
         SetControlId(widget, control.id);
         widget->setGeometry(units.ToPixels(control.x, control.y, control.width, control.height)
                                 .translated(0, topOffset));
+        if (control.kind == DialogControl::Kind::Icon) {
+            static_cast<QLabel*>(widget)->setPixmap(dialog.windowIcon().pixmap(widget->size()));
+        }
         created.push_back(widget);
     }
     dialog.setFixedSize(units.ToPixelsX(width_), units.ToPixelsY(height_) + topOffset);

@@ -15,7 +15,7 @@ struct DialogControl {
         ToolbarButton, // icon above caption
         Label,         // static text
         Separator,     // picture static with the separator bitmap
-        Icon,          // picture static with an icon
+        Icon,          // picture static with the dialog's icon (set it before building)
         Panel,         // empty sunken frame
         ClickArea,     // picture static that reports clicks
         ReadOnlyEdit,  // one-line, read-only

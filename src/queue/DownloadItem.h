@@ -3,7 +3,9 @@
 #include "FileHandle.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // The state of a download. Values outside 0..6 can come from a list file; they are kept as they
 // are, shown with an empty text and never started.
@@ -40,3 +42,6 @@ struct DownloadItem {
     // values; the rest stay as they are. True when all seven fields were read.
     bool FromRecord(const std::string& record);
 };
+
+// The items of the list, in row order; each keeps its address while others come and go.
+using DownloadItems = std::vector<std::unique_ptr<DownloadItem>>;

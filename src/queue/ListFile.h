@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-using DownloadItems = std::vector<std::unique_ptr<DownloadItem>>;
-
 class QIODevice;
 
 // What the list file holds for an item is what an ordinary exit at that moment would store: no

@@ -27,3 +27,14 @@ std::vector<std::string> UrlLines(const std::string& text) {
     }
     return urls;
 }
+
+DownloadItems UrlItems(const std::string& text) {
+    DownloadItems items;
+    for (std::string& url : UrlLines(text)) {
+        auto item = std::make_unique<DownloadItem>();
+        item->fileName = url;
+        item->url = std::move(url);
+        items.push_back(std::move(item));
+    }
+    return items;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DownloadItem.h"
+
 #include <string>
 #include <vector>
 
@@ -7,3 +9,6 @@
 // characters and trimmed of blanks, so that every item survives a save and a load unchanged.
 // Lines left empty are dropped.
 std::vector<std::string> UrlLines(const std::string& text);
+
+// One Ready item per URL line, showing its URL until its transfer learns a name.
+DownloadItems UrlItems(const std::string& text);

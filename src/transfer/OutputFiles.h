@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,37 +14,6 @@ struct OutputFileRecord {
     std::string finalPath;            // folder + one separator + name; empty until a name is set
     std::string tempPath;             // the temporary file inside folder
     FileHandle handle = NoFileHandle; // the key; NoFileHandle when the open failed
-};
-
-// The process-wide table of open temporary files, keyed by handle and shared by the user
-// interface thread and the transfer thread under one lock. Lookups take the first record whose
-// handle is equal. The operations below are the way to use it; every one of them holds the
-// table's mutex from its first lookup to its last change, file calls included, so a handle
-// closed by one operation cannot be reused by another one's open before its record is gone.
-class OutputFileTable {
-public:
-    // The one instance (never destroyed, so a late transfer thread never meets a freed table).
-    static OutputFileTable& Instance();
-
-    OutputFileTable() = default;
-    OutputFileTable(const OutputFileTable&) = delete;
-    OutputFileTable& operator=(const OutputFileTable&) = delete;
-
-    // A copy of every record, in table order, taken under the lock.
-    std::vector<OutputFileRecord> Records() const;
-    std::size_t Size() const;
-
-    // For the operations: the caller holds Mutex() around every use of the *Locked members.
-    std::mutex& Mutex() const { return mutex_; }
-    OutputFileRecord* FindLocked(FileHandle handle);
-    void AddLocked(OutputFileRecord record);
-    // Removes the first record with the handle, keeping the order of the others.
-    bool RemoveLocked(FileHandle handle);
-    std::vector<OutputFileRecord>& RecordsLocked() { return records_; }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<OutputFileRecord> records_;
 };
 
 // Opens the item's temporary file for appending (creating it empty when gone), when tempPath
@@ -87,8 +55,6 @@ struct OutputCompletion {
 // dropped (EBADF).
 OutputCompletion CompleteOutputFile(FileHandle handle);
 
-inline constexpr int MaxOutputNameTries = 10000;
-
 // Closes and deletes the file of a registered handle and removes its record; an unknown handle
 // is left alone. For NoFileHandle only one record of a failed open is dropped, no file touched.
 void DiscardOutputFile(FileHandle handle);
@@ -102,21 +68,10 @@ std::int64_t OutputFileSize(FileHandle handle);
 void StoreResumeValidator(FileHandle handle, const std::string& validator);
 std::string ResumeValidator(FileHandle handle);
 
+// The records of open temporary files are kept in one table for the whole process, shared by
+// the user interface thread and the transfer thread; every operation above is safe from both.
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle);
+// A copy of every record, in table order.
+std::vector<OutputFileRecord> OutputFileRecords();
 void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath);
 void UnregisterOutputFile(FileHandle handle);
-
-// folder + exactly one native separator + name, whatever folder ends with.
-std::string JoinOutputPath(const std::string& folder, const std::string& name);
-
-// The longest file name the folder takes, in bytes.
-std::size_t FolderNameLimit(const std::string& folder);
-
-// The move that never replaces. Best uses renameat2(RENAME_NOREPLACE) and falls back to
-// link + unlink when the file system does not support it, then to reserving the name with an
-// exclusive create and renaming onto that reservation when hard links are unsupported too; the
-// other methods force one fallback (for tests). Returns 0, or the errno of the failure (EEXIST
-// when the target name is taken).
-enum class NoReplaceMove { Best, LinkUnlink, Reserve };
-int MoveFileNoReplace(const std::string& from, const std::string& to,
-                      NoReplaceMove method = NoReplaceMove::Best);

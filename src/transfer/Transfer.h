@@ -12,6 +12,6 @@ std::shared_ptr<TransferControl> StartTransfer(const DownloadTask& task);
 // The body of the transfer thread.
 void TransferThreadMain(DownloadTask task, std::shared_ptr<TransferControl> control);
 
-// Performs the transfer on the calling thread. Returns 0 when the body was received or the
-// transfer was paused, -1 on failure; the outcome reaches the owner through SetTransferResult.
-int RunTransfer(DownloadTask& task, TransferControl& control);
+// Performs the transfer on the calling thread and tells how it ended; a failure's step and error
+// reach the owner through SetTransferResult.
+TransferOutcome RunTransfer(DownloadTask& task, TransferControl& control);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileHandle.h"
+#include "TransferResult.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,6 @@ public:
     virtual void SetFileHandle(FileHandle oldHandle, FileHandle newHandle) = 0;
     // Polled after every read and at least once a second; true stops the transfer as paused.
     virtual bool IsPauseRequested() = 0;
-    // The last call of every transfer, after all its reports.
-    virtual void OnTransferFinished() = 0;
+    // The last call of every transfer, after all its reports: how it ended.
+    virtual void OnTransferFinished(TransferOutcome outcome) = 0;
 };

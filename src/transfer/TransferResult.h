@@ -26,6 +26,10 @@ enum TransferStep : int {
     BodyStep = 9,
 };
 
+// How a transfer ended. A paused transfer keeps its file open for a resume; a failed one too,
+// with its result's step code and error value; a completed one has moved it to its final name.
+enum class TransferOutcome { Completed, Paused, Failed };
+
 struct TransferResult {
     int code = CompletedStep;
     std::uint32_t systemError = 0;

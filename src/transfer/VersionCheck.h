@@ -1,11 +1,12 @@
 #pragma once
 
+#include "ProgramVersion.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
 
 inline constexpr std::string_view VersionHeaderName = "ActualDFXVersion";
-inline constexpr std::string_view ProgramVersion = "v.0.2";
 
 // Called on the transfer thread when a server announces another version. The application
 // installs it; it may block until the user has answered.

@@ -6,6 +6,7 @@
 #include "DownloadQueue.h"
 #include "ListFile.h"
 #include "ModalAnswerer.h"
+#include "NewVersionBridge.h"
 #include "QStringPrinter.h"
 #include "Settings.h"
 #include "StallingRoute.h"
@@ -229,6 +230,7 @@ TEST_F(MainWindowTest, NewVersionQuestionAddsTheInstallerOnlyOnYes) {
                             response.set_content("data", "text/plain");
                         });
     auto window = OpenWindow();
+    const NewVersionBridge newVersions(window->Queue());
     AddUrls(*window, {Url("/versioned/no.txt")});
     ModalAnswerer answerer;
     answerer.ThenPress(QMessageBox::No);

@@ -1,5 +1,6 @@
 // The owner operations called from a real transfer thread, the new-version notice, and teardown.
 #include "ListFile.h"
+#include "NewVersionBridge.h"
 #include "QueueTestSupport.h"
 #include "Settings.h"
 #include "VersionCheck.h"
@@ -23,12 +24,13 @@ protected:
 
     // Runs body as the transfer thread of the last started transfer, which then ends as the
     // worker ends: a last report with the finish, then the mark.
-    void RunTransfer(std::function<void(TransferControl&)> body) {
-        worker = std::thread([control = transfers.Last().control, body] {
+    void RunTransfer(std::function<void(TransferControl&)> body,
+                     TransferOutcome outcome = TransferOutcome::Paused) {
+        worker = std::thread([control = transfers.Last().control, body, outcome] {
             body(*control);
-            control->ReportToOwner([](TransferOwner& owner) {
+            control->ReportToOwner([outcome](TransferOwner& owner) {
                 owner.SetTransferResult(0, 0);
-                owner.OnTransferFinished();
+                owner.OnTransferFinished(outcome);
             });
             control->MarkFinished();
         });
@@ -41,6 +43,7 @@ protected:
     }
 
     std::thread worker;
+    std::unique_ptr<NewVersionBridge> bridge = std::make_unique<NewVersionBridge>(queue);
 };
 
 TEST_F(OwnerThreadTest, ReportsFromTheTransferThreadReachTheActiveItemWhileRowsAreRemoved) {
@@ -51,24 +54,26 @@ TEST_F(OwnerThreadTest, ReportsFromTheTransferThreadReachTheActiveItemWhileRowsA
     const FileHandle handle = transfers.Last().task.fileHandle;
     std::atomic<bool> done{false};
     std::atomic<int> uiRounds{0};
-    RunTransfer([&](TransferControl& control) {
-        for (int percent = 0; percent <= 100; ++percent) {
-            control.ReportToOwner([&](TransferOwner& owner) {
-                owner.SetProgress(percent);
-                owner.SetTotalSize(percent * 1000);
-                owner.SetFileName("name-" + std::to_string(percent));
-            });
-            if (percent % 10 == 0) {
-                // Let the UI thread remove a row while these reports wait in its queue.
-                const int seen = uiRounds;
-                for (int spin = 0; uiRounds == seen && spin < 10000000; ++spin) {
-                    std::this_thread::yield();
+    RunTransfer(
+        [&](TransferControl& control) {
+            for (int percent = 0; percent <= 100; ++percent) {
+                control.ReportToOwner([&](TransferOwner& owner) {
+                    owner.SetProgress(percent);
+                    owner.SetTotalSize(percent * 1000);
+                    owner.SetFileName("name-" + std::to_string(percent));
+                });
+                if (percent % 10 == 0) {
+                    // Let the UI thread remove a row while these reports wait in its queue.
+                    const int seen = uiRounds;
+                    for (int spin = 0; uiRounds == seen && spin < 10000000; ++spin) {
+                        std::this_thread::yield();
+                    }
                 }
             }
-        }
-        CompleteOutputFile(handle);
-        done = true;
-    });
+            CompleteOutputFile(handle);
+            done = true;
+        },
+        TransferOutcome::Completed);
 
     // Meanwhile the rows around the active one come and go.
     int added = 0;
@@ -182,7 +187,8 @@ TEST_F(OwnerThreadTest, TeardownDoesNotWaitForATransferThatDoesNotEnd) {
         while (!release) {
             std::this_thread::yield();
         }
-        reportArrived = control->ReportToOwner([](TransferOwner& o) { o.OnTransferFinished(); });
+        reportArrived = control->ReportToOwner(
+            [](TransferOwner& o) { o.OnTransferFinished(TransferOutcome::Paused); });
         control->MarkFinished();
     });
     queue.Teardown(); // returns although the transfer never ends by itself

@@ -65,21 +65,21 @@ public:
             owner.SetTransferResult(0, 0);
             owner.SetProgress(100);
         });
-        Finish();
+        Finish(TransferOutcome::Completed);
     }
 
     // The transfer ended before the end of the body: on a pause (code 0) or failing a step.
     void Stop(int code = 0, std::uint32_t error = 0) {
         Report([=](TransferOwner& owner) { owner.SetTransferResult(code, error); });
-        Finish();
+        Finish(code == 0 ? TransferOutcome::Paused : TransferOutcome::Failed);
     }
 
     int failures = 0; // this many starts fail (no thread)
     std::vector<Run> runs;
 
-private:
-    void Finish() {
-        Report([](TransferOwner& owner) { owner.OnTransferFinished(); });
+    // The transfer's last report, as the worker ends it.
+    void Finish(TransferOutcome outcome) {
+        Report([outcome](TransferOwner& owner) { owner.OnTransferFinished(outcome); });
         Last().control->MarkFinished();
     }
 };
@@ -118,6 +118,8 @@ protected:
     }
 
     std::string LastStartedPath() { return transfers.Last().task.objectPath; }
+    // What the last started transfer's pause poll answers.
+    bool PauseSeenByTransfer() { return transfers.Last().task.owner->IsPauseRequested(); }
 
     // One field of every row, in row order.
     template <typename Field> std::vector<Field> Each(Field DownloadItem::*field) const {

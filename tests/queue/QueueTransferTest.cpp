@@ -1,4 +1,5 @@
 // The queue with the real transfer worker against a local HTTP server.
+#include "NewVersionBridge.h"
 #include "QueueTestSupport.h"
 #include "Settings.h"
 #include "TestHttpServer.h"
@@ -59,6 +60,7 @@ TEST(QueueTransferTest, StartAllDownloadsEveryUrlInListOrderAndTheListSurvivesAR
         queue.Folder() = DownloadFolder(saveFolder);
         int asked = 0;
         queue.SetNewVersionQuestion([&] { return ++asked, false; });
+        const NewVersionBridge newVersions(queue);
         ASSERT_EQ(queue.AddUrls(server.Url("/one.bin") + "\r\n" + server.Url("/two.bin") + "\r\n" +
                                 server.Url("/three.bin")),
                   3);

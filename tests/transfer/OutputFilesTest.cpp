@@ -1,4 +1,5 @@
 #include "OutputFiles.h"
+#include "FileOperations.h"
 #include "SmallFileSystem.h"
 
 #include <QDir>
@@ -62,12 +63,12 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        ASSERT_EQ(OutputFileTable::Instance().Size(), 0u) << "a test left records behind";
+        ASSERT_EQ(OutputFileRecords().size(), 0u) << "a test left records behind";
     }
 
     void TearDown() override {
         // The table is process-wide: leave it empty for the next test, whatever happened.
-        for (const OutputFileRecord& record : OutputFileTable::Instance().Records()) {
+        for (const OutputFileRecord& record : OutputFileRecords()) {
             if (record.handle != NoFileHandle) {
                 ::close(record.handle);
             }
@@ -104,7 +105,7 @@ protected:
     }
 
     std::string In(const std::string& name) const { return folder + "/" + name; }
-    std::size_t Records() const { return OutputFileTable::Instance().Size(); }
+    std::size_t Records() const { return OutputFileRecords().size(); }
 
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();

@@ -41,8 +41,9 @@ public:
         handleChanges.emplace_back(oldHandle, newHandle);
     }
     bool IsPauseRequested() override { return pauseRequested.load(); }
-    void OnTransferFinished() override {
+    void OnTransferFinished(TransferOutcome ending) override {
         std::lock_guard lock(mutex_);
+        outcome = ending;
         finished_ = true;
         finishedChanged_.notify_all();
     }
@@ -64,6 +65,7 @@ public:
     std::vector<int> progress;
     std::vector<std::int64_t> totals;
     std::vector<std::pair<FileHandle, FileHandle>> handleChanges;
+    TransferOutcome outcome = TransferOutcome::Failed;
     std::atomic<bool> pauseRequested{false};
     std::atomic<int> progressReports{0};
     std::function<void(int)> onProgress; // runs on the transfer thread

@@ -1,4 +1,5 @@
 #include "Transfer.h"
+#include "FileOperations.h"
 #include "LoopbackPort.h"
 #include "NginxServer.h"
 #include "OutputFiles.h"

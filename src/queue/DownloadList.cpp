@@ -1,0 +1,139 @@
+#include "DownloadList.h"
+
+#include "DownloadListRoles.h"
+#include "RowText.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+DownloadList::DownloadList(QObject* parent) : QAbstractTableModel(parent) {}
+
+void DownloadList::Append(DownloadItems items) {
+    if (items.empty()) {
+        return;
+    }
+    const int first = Count();
+    const int last = first + static_cast<int>(items.size()) - 1;
+    beginInsertRows(QModelIndex(), first, last);
+    items_.reserve(items_.size() + items.size());
+    std::move(items.begin(), items.end(), std::back_inserter(items_));
+    endInsertRows();
+    emit rowsToSelect(first, last);
+}
+
+void DownloadList::EraseRows(const std::vector<int>& rows) {
+    // Contiguous runs, from the bottom up so that the lower indexes stay valid.
+    std::vector<std::pair<int, int>> runs;
+    for (const int row : rows) {
+        if (!runs.empty() && runs.back().second + 1 == row) {
+            runs.back().second = row;
+        } else {
+            runs.emplace_back(row, row);
+        }
+    }
+    constexpr std::size_t MaxSeparateRuns = 256;
+    if (runs.size() <= MaxSeparateRuns) {
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows(QModelIndex(), run->first, run->second);
+            items_.erase(items_.begin() + run->first, items_.begin() + run->second + 1);
+            endRemoveRows();
+        }
+        return;
+    }
+    // Each run would move the rest of the list; one reset is cheaper for scattered rows.
+    beginResetModel();
+    std::size_t kept = 0;
+    auto next = rows.begin();
+    for (std::size_t row = 0; row < items_.size(); ++row) {
+        if (next != rows.end() && static_cast<std::size_t>(*next) == row) {
+            ++next;
+        } else {
+            items_[kept++] = std::move(items_[row]);
+        }
+    }
+    items_.resize(kept);
+    endResetModel();
+}
+
+bool DownloadList::SetState(int row, DownloadState state) {
+    DownloadItem& item = MutableItem(row);
+    if (item.state == state) {
+        return false;
+    }
+    item.state = state;
+    RefreshRow(row);
+    return true;
+}
+
+bool DownloadList::SetPercent(int row, int percent) {
+    DownloadItem& item = MutableItem(row);
+    if (item.percent == percent) {
+        return false;
+    }
+    item.percent = percent;
+    emit dataChanged(index(row, ProgressColumn), index(row, ProgressColumn));
+    return true;
+}
+
+void DownloadList::SetFileName(int row, const std::string& name) {
+    MutableItem(row).fileName = name;
+    RefreshRow(row);
+}
+
+void DownloadList::SetTotalSize(int row, std::int64_t size) {
+    MutableItem(row).totalSize = size;
+    RefreshRow(row);
+}
+
+void DownloadList::ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle) {
+    const auto holder = std::find_if(items_.begin(), items_.end(), [&](const auto& item) {
+        return item->fileHandle == oldHandle;
+    });
+    if (holder != items_.end()) {
+        (*holder)->fileHandle = newHandle;
+    }
+}
+
+void DownloadList::RefreshRow(int row) {
+    emit dataChanged(index(row, 0), index(row, DownloadColumnCount - 1));
+}
+
+int DownloadList::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
+
+int DownloadList::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : DownloadColumnCount;
+}
+
+QVariant DownloadList::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= Count() || index.column() >= DownloadColumnCount) {
+        return {};
+    }
+    const DownloadItem& item = *items_[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdString(RowText(item, index.column()));
+    case Qt::ForegroundRole:
+    case Qt::BackgroundRole: {
+        const std::optional<RowColors> colors = StateColors(item.state);
+        if (!colors) {
+            return {};
+        }
+        return role == Qt::ForegroundRole ? colors->text : colors->background;
+    }
+    case PercentRole:
+        return index.column() == ProgressColumn ? QVariant(item.percent) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant DownloadList::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= DownloadColumnCount) {
+        return {};
+    }
+    return QString::fromLatin1(ColumnHeader(section));
+}

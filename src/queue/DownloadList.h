@@ -1,0 +1,57 @@
+#pragma once
+
+#include "DownloadItem.h"
+#include "ListFile.h"
+
+#include <QAbstractTableModel>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The download items as the list's model: row i is item i. DisplayRole gives the cell texts,
+// ForegroundRole and BackgroundRole the state's colours (nothing for plain rows), PercentRole (on
+// the "Progress" column) the raw percentage. Items are only appended at the end; rows are
+// removed anywhere.
+class DownloadList : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit DownloadList(QObject* parent = nullptr);
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    // Bounds-checked; throws std::out_of_range outside 0..Count()-1.
+    const DownloadItem& Item(int index) const { return *items_.at(index); }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+signals:
+    // Rows first..last were just appended; the view selects them, keeping other selections.
+    void rowsToSelect(int first, int last);
+
+protected:
+    DownloadItem& MutableItem(int index) { return *items_.at(index); }
+    const DownloadItems& Items() const { return items_; }
+
+    // Appends the items as they are, each a new row to select.
+    void Append(DownloadItems items);
+    // Removes the given rows (ascending, unique) in as few model changes as possible.
+    void EraseRows(const std::vector<int>& rows);
+    // Each changes one field of a row's item and refreshes what the row shows of it. False when
+    // the field already had the value.
+    bool SetState(int row, DownloadState state);
+    bool SetPercent(int row, int percent);
+    void SetFileName(int row, const std::string& name);
+    void SetTotalSize(int row, std::int64_t size);
+    // The first item holding oldHandle holds newHandle; nothing when none does.
+    void ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle);
+
+private:
+    void RefreshRow(int row);
+
+    DownloadItems items_;
+};

@@ -1,0 +1,314 @@
+#include "TransferRun.h"
+
+#include "ContentDisposition.h"
+#include "FileNames.h"
+#include "FileOperations.h"
+#include "OutputFiles.h"
+#include "RequestToken.h"
+#include "TextCompare.h"
+#include "TransferRules.h"
+#include "VersionCheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace {
+
+// Received bytes are written in pieces of this size: one write per 4 KiB read costs a quarter of
+// the throughput. Whatever is held back is written before any pause, failure or completion.
+constexpr std::size_t WriteSize = 64 * 1024;
+
+// The scheme to use, or "" when it is none we speak.
+std::string TransferScheme(const std::string& scheme) {
+    if (scheme.empty() || EqualsIgnoringCase(scheme, "http")) {
+        return "http";
+    }
+    if (EqualsIgnoringCase(scheme, "https")) {
+        return "https";
+    }
+    return "";
+}
+
+} // namespace
+
+TransferRun::TransferRun(DownloadTask& task, TransferControl& control)
+    : task_(task), control_(control) {
+    pending_.reserve(WriteSize);
+}
+
+TransferOutcome TransferRun::Run() {
+    Report([](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
+
+    const std::string scheme = TransferScheme(task_.scheme);
+    if (scheme.empty()) {
+        return Fail(RequestStep, CURLE_UNSUPPORTED_PROTOCOL);
+    }
+    // Without a file the body would be dropped and the item shown as done.
+    if (task_.fileHandle == NoFileHandle) {
+        return Fail(BodyStep, EBADF);
+    }
+    // Data of unknown total size cannot be validated against the server's: start afresh.
+    if (task_.knownSize == 0 && OutputFileSize(task_.fileHandle) > 0) {
+        StartFileAgain();
+    }
+    resuming_ = task_.knownSize != 0 && task_.resumeOffset != 0;
+
+    target_ = RequestTarget(task_.objectPath);
+    std::string url = scheme + "://" + task_.hostName;
+    if (task_.port != 0) {
+        url += ':';
+        url += std::to_string(task_.port);
+    }
+    url += target_;
+
+    // A refused resume (416 on a file that is not complete, a range that is not the rest of the
+    // file) is answered by one fresh request.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        headersHandled_ = false;
+        stop_ = Stop::None;
+        bytesSeen_ = 0;
+        lastActivity_ = std::chrono::steady_clock::now();
+        const TransferResult prepared =
+            request_.Prepare({url, RequestHeaders(), task_.connectTimeout}, *this);
+        if (prepared.code != CompletedStep) {
+            return Fail(prepared.code, prepared.systemError);
+        }
+
+        const CURLcode code = request_.Perform();
+        if (!WritePending()) {
+            return Fail(failure_.code, failure_.systemError);
+        }
+        if (stop_ == Stop::None && code == CURLE_OK && !headersHandled_) {
+            HandleHeaders(); // an empty body
+        }
+        switch (stop_) {
+        case Stop::Pause:
+            return TransferOutcome::Paused;
+        case Stop::Failure:
+            return Fail(failure_.code, failure_.systemError);
+        case Stop::AlreadyComplete:
+            return Complete();
+        case Stop::StartAgain:
+            StartFileAgain();
+            continue;
+        case Stop::None:
+            break;
+        }
+        if (code == CURLE_ABORTED_BY_CALLBACK) {
+            return TransferOutcome::Paused; // while no data flowed
+        }
+        if (code != CURLE_OK) {
+            // The headers arrived but the body broke off before its first byte.
+            if (!headersHandled_ && request_.Status() != 0 && code == CURLE_PARTIAL_FILE &&
+                !HandleHeaders() && stop_ == Stop::Failure) {
+                return Fail(failure_.code, failure_.systemError);
+            }
+            return Fail(headersHandled_ ? BodyStep
+                                        : StepOfEarlyFailure(code, request_.IsConnected()),
+                        code);
+        }
+        // A pause that came with the last bytes still counts as a pause.
+        if (PauseRequested()) {
+            return TransferOutcome::Paused;
+        }
+        if (received_ < total_) {
+            return Fail(BodyStep, CURLE_PARTIAL_FILE);
+        }
+        return Complete();
+    }
+    return Fail(ResponseStep, static_cast<std::uint32_t>(status_));
+}
+
+std::vector<std::string> TransferRun::RequestHeaders() const {
+    std::vector<std::string> headers{"Control: " + MakeRequestToken(target_)};
+    if (resuming_) {
+        headers.push_back("Range: bytes=" + std::to_string(task_.resumeOffset) + "-");
+        // A server whose file changed since answers with the whole new one.
+        if (const std::string validator = ResumeValidator(task_.fileHandle); !validator.empty()) {
+            headers.push_back("If-Range: " + validator);
+        }
+    }
+    return headers;
+}
+
+bool TransferRun::OnBody(const char* data, std::size_t size) {
+    return (headersHandled_ || HandleHeaders()) && Receive(data, size);
+}
+
+bool TransferRun::OnPoll(std::int64_t bytesReceived) {
+    if (stop_ != Stop::None) {
+        return false;
+    }
+    if (PauseRequested()) {
+        StopWith(Stop::Pause);
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (bytesReceived != bytesSeen_) {
+        bytesSeen_ = bytesReceived;
+        lastActivity_ = now;
+    } else if (now - lastActivity_ > task_.stallTimeout) {
+        StopWith(Stop::Failure,
+                 headersHandled_          ? BodyStep
+                 : request_.IsConnected() ? ResponseStep
+                                          : ConnectStep,
+                 CURLE_OPERATION_TIMEDOUT);
+        return false;
+    }
+    return true;
+}
+
+void TransferRun::StopWith(Stop stop, int code, std::uint32_t error) {
+    stop_ = stop;
+    failure_ = {code, error};
+}
+
+bool TransferRun::PauseRequested() {
+    if (control_.IsAbortRequested()) {
+        return true;
+    }
+    bool paused = true; // an owner that has gone wants nothing more
+    Report([&](TransferOwner& owner) { paused = owner.IsPauseRequested(); });
+    return paused;
+}
+
+// Runs once, on the final response's headers. False stops the transfer with stop_ set.
+bool TransferRun::HandleHeaders() {
+    headersHandled_ = true;
+    status_ = request_.Status();
+    if (const std::optional<std::string> version = request_.Header(VersionHeaderName.data())) {
+        CheckServerVersion(*version);
+        // The user's time to answer is no stall of the server.
+        lastActivity_ = std::chrono::steady_clock::now();
+    }
+
+    if (status_ == 416 && resuming_) {
+        const std::optional<std::string> range = request_.Header("Content-Range");
+        const std::optional<std::int64_t> serverTotal =
+            range ? UnsatisfiedRangeTotal(*range) : std::nullopt;
+        const bool complete = OutputFileSize(task_.fileHandle) == task_.knownSize &&
+                              (!serverTotal || *serverTotal == task_.knownSize);
+        if (complete) {
+            NameFile();
+        }
+        StopWith(complete ? Stop::AlreadyComplete : Stop::StartAgain);
+        return false;
+    }
+    if (status_ < 200 || status_ > 299) {
+        StopWith(Stop::Failure, ResponseStep, static_cast<std::uint32_t>(status_));
+        return false;
+    }
+
+    const BodyPlan plan =
+        PlanBody(status_, request_.Header("Content-Range"), request_.Header("Content-Length"),
+                 resuming_ ? task_.resumeOffset : 0, task_.knownSize);
+    if (plan.use == BodyUse::RequestAgain) {
+        StopWith(Stop::StartAgain);
+        return false;
+    }
+    NameFile();
+    if (plan.use == BodyUse::Append) {
+        received_ = task_.resumeOffset;
+    } else {
+        if (resuming_) {
+            StartFileAgain();
+        }
+        received_ = 0;
+        StoreResumeValidator(task_.fileHandle, Validator());
+        Report([](TransferOwner& owner) { owner.SetProgress(0); });
+    }
+    total_ = plan.total;
+    if (total_ != 0) {
+        Report([this](TransferOwner& owner) { owner.SetTotalSize(total_); });
+    }
+    return true;
+}
+
+// What identifies this version of the server's file: a strong ETag, else the Last-Modified date.
+std::string TransferRun::Validator() const {
+    if (const std::optional<std::string> tag = request_.Header("ETag");
+        tag && !tag->starts_with("W/")) {
+        return *tag;
+    }
+    return request_.Header("Last-Modified").value_or(std::string());
+}
+
+// The first usable of: the server's name, the URL's name, the default name.
+void TransferRun::NameFile() {
+    std::optional<std::string> serverName;
+    if (const std::optional<std::string> header = request_.Header("Content-Disposition")) {
+        serverName = FileNameFromContentDisposition(*header);
+    }
+    for (const std::string& candidate :
+         {serverName.value_or(std::string()), FileNameFromUrl(task_.objectPath),
+          std::string(DefaultFileName)}) {
+        if (std::string name = SetOutputFileName(task_.fileHandle, candidate); !name.empty()) {
+            adoptedName_ = std::move(name);
+            Report([this](TransferOwner& owner) { owner.SetFileName(adoptedName_); });
+            return;
+        }
+    }
+}
+
+void TransferRun::StartFileAgain() {
+    pending_.clear(); // bytes meant for the old file
+    const FileHandle oldHandle = task_.fileHandle;
+    task_.fileHandle = RecreateOutputFile(oldHandle);
+    task_.resumeOffset = 0;
+    resuming_ = false;
+    Report([&](TransferOwner& owner) { owner.SetFileHandle(oldHandle, task_.fileHandle); });
+    Report([](TransferOwner& owner) { owner.SetProgress(0); });
+}
+
+bool TransferRun::WritePending() {
+    const int error = WriteAll(task_.fileHandle, pending_.data(), pending_.size());
+    pending_.clear();
+    if (error != 0) {
+        StopWith(Stop::Failure, BodyStep, static_cast<std::uint32_t>(error));
+        return false;
+    }
+    return true;
+}
+
+bool TransferRun::Receive(const char* data, std::size_t size) {
+    pending_.insert(pending_.end(), data, data + size);
+    if (pending_.size() >= WriteSize && !WritePending()) {
+        return false;
+    }
+    received_ += static_cast<std::int64_t>(size);
+    if (total_ != 0) {
+        double percent = static_cast<double>(received_) * 100.0 / static_cast<double>(total_);
+        if (std::isnan(percent) || percent < 0) {
+            percent = 0;
+        }
+        const int whole = static_cast<int>(std::min(percent, 100.0));
+        Report([whole](TransferOwner& owner) { owner.SetProgress(whole); });
+    }
+    if (PauseRequested()) {
+        StopWith(Stop::Pause);
+        return false;
+    }
+    return true;
+}
+
+TransferOutcome TransferRun::Fail(int code, std::uint32_t error) {
+    Report([&](TransferOwner& owner) { owner.SetTransferResult(code, error); });
+    return TransferOutcome::Failed;
+}
+
+TransferOutcome TransferRun::Complete() {
+    const OutputCompletion completion = CompleteOutputFile(task_.fileHandle);
+    if (completion.error != 0) {
+        return Fail(BodyStep, static_cast<std::uint32_t>(completion.error));
+    }
+    task_.fileHandle = NoFileHandle;
+    Report([](TransferOwner& owner) {
+        owner.SetTransferResult(CompletedStep, 0);
+        owner.SetProgress(100);
+    });
+    if (completion.name != adoptedName_) {
+        Report([&completion](TransferOwner& owner) { owner.SetFileName(completion.name); });
+    }
+    return TransferOutcome::Completed;
+}
