@@ -46,6 +46,9 @@ std::optional<QString> ScanValue(int index) {
             line.match(QString::fromUtf8(file.readLine()).chopped(1));
         if (match.hasMatch()) {
             QString value = match.captured(1).trimmed();
+            if (value.startsWith('@')) {
+                return std::nullopt; // the INI reader's mark of a value that is not text
+            }
             if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
                 value = value.mid(1, value.size() - 2);
             }

@@ -5,11 +5,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-int FreeLoopbackPort() {
-    const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+} // namespace
+
+int FreeLoopbackPort() {
+    const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
     socklen_t length = sizeof(address);
     int port = 0;
     if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
@@ -18,4 +28,13 @@ int FreeLoopbackPort() {
     }
     close(socketFd);
     return port;
+}
+
+bool AcceptsOnLoopback(int port) {
+    const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = Loopback(port);
+    const bool accepted =
+        connect(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    close(socketFd);
+    return accepted;
 }

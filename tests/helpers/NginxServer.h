@@ -1,28 +1,28 @@
 #pragma once
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <string>
-#include <sys/types.h>
 
-// A real nginx on 127.0.0.1 and a free port, with its own prefix, serving a folder. It runs as a
-// child process for the lifetime of the object.
+// A real nginx on 127.0.0.1 and a free port, with its own prefix, serving a folder, for the
+// object's lifetime. serverConfig goes into its server block, locationConfig into "location /".
 class NginxServer {
 public:
-    // locationConfig is placed inside "location / { ... }" (for example "limit_rate 10m;").
-    explicit NginxServer(const std::string& root, const std::string& locationConfig = "");
+    explicit NginxServer(const std::string& root, const std::string& locationConfig = "",
+                         const std::string& serverConfig = "");
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
     int port() const { return port_; }
+    // "http://127.0.0.1:PORT" followed by the path.
     std::string Url(const std::string& path) const;
+    // The server's own folder (for its logs).
+    QString Prefix() const { return prefix_.path(); }
 
 private:
-    bool TryStart(const std::string& root, const std::string& locationConfig);
-    void StopProcess();
-
     QTemporaryDir prefix_;
+    QProcess process_;
     int port_ = 0;
-    pid_t pid_ = -1;
 };

@@ -14,6 +14,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Failure messages name the state instead of showing its bytes.
@@ -21,18 +22,13 @@ inline void PrintTo(DownloadState state, std::ostream* out) {
     *out << "DownloadState(" << static_cast<int>(state) << " " << StateText(state) << ")";
 }
 
-// Handles the reports the queue's owner operations posted to this thread.
+// Handles the reports the transfer posted to this thread.
 inline void DeliverReports() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
 }
 
-// Spins the event loop until the condition holds or the time is up.
-inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 5000) {
-    return QTest::qWaitFor(condition, milliseconds);
-}
-
 // Stands in for the transfer thread's start: records every task and lets the test play the
-// transfer through the returned control, as the worker would.
+// transfer through its control, as the worker would.
 class ScriptedTransfers {
 public:
     struct Run {
@@ -46,42 +42,30 @@ public:
                 --failures;
                 return nullptr;
             }
-            auto control = std::make_shared<TransferControl>(task.owner);
-            runs.push_back({task, control});
-            return control;
+            runs.push_back({task, std::make_shared<TransferControl>(task.owner)});
+            return runs.back().control;
         };
     }
 
-    Run& Last() { return runs.back(); }
-
     void Report(const std::function<void(TransferOwner&)>& report) {
-        Last().control->ReportToOwner(report);
+        runs.back().control->ReportToOwner(report);
     }
 
-    // The body arrived: the file is closed and moved, as the worker does, then the finish.
-    void Complete() {
-        CompleteOutputFile(Last().task.fileHandle);
-        Report([](TransferOwner& owner) {
-            owner.SetTransferResult(0, 0);
-            owner.SetProgress(100);
+    // The worker's end: the file moved when completed, the result, the finish, then the mark.
+    void Finish(TransferOutcome outcome, int code = 0) {
+        if (outcome == TransferOutcome::Completed) {
+            CompleteOutputFile(runs.back().task.fileHandle);
+        }
+        Report([=](TransferOwner& owner) {
+            owner.SetTransferResult(code, 17);
+            owner.OnTransferFinished(outcome);
         });
-        Finish(TransferOutcome::Completed);
-    }
-
-    // The transfer ended before the end of the body: on a pause (code 0) or failing a step.
-    void Stop(int code = 0, std::uint32_t error = 0) {
-        Report([=](TransferOwner& owner) { owner.SetTransferResult(code, error); });
-        Finish(code == 0 ? TransferOutcome::Paused : TransferOutcome::Failed);
+        runs.back().control->MarkFinished();
+        DeliverReports();
     }
 
     int failures = 0; // this many starts fail (no thread)
     std::vector<Run> runs;
-
-    // The transfer's last report, as the worker ends it.
-    void Finish(TransferOutcome outcome) {
-        Report([outcome](TransferOwner& owner) { owner.OnTransferFinished(outcome); });
-        Last().control->MarkFinished();
-    }
 };
 
 // A queue whose transfers the test plays, which makes its files in a folder of its own and
@@ -89,48 +73,38 @@ public:
 class ScriptedQueueTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder.isValid());
         queue.SetAutoSave(false);
         queue.Folder() = DownloadFolder(folder.path().toStdString());
         queue.SetTransferStarter(transfers.Starter());
     }
 
-    // Appends one item in the given state, as a loaded list would; fill sets further fields.
-    void Add(DownloadState state, const std::string& url,
-             const std::function<void(DownloadItem&)>& fill = {}) {
+    // Appends one item per letter, as a loaded list would: W Waiting, R Ready, Q Queue,
+    // P Progress, D Done, E Error, S Pause (stopped), U a state the list file may hold (9).
+    void Add(const std::string& states) {
         DownloadItems items;
-        items.push_back(std::make_unique<DownloadItem>());
-        items.back()->url = url;
-        items.back()->fileName = url;
-        items.back()->state = state;
-        if (fill) {
-            fill(*items.back());
+        for (const char letter : states) {
+            items.push_back(std::make_unique<DownloadItem>());
+            items.back()->url = "http://h/" + std::to_string(queue.Count() + items.size() - 1);
+            const std::size_t state = std::string_view("WRQPDES").find(letter);
+            items.back()->state =
+                static_cast<DownloadState>(state == std::string::npos ? 9 : state);
         }
         queue.AppendItems(std::move(items));
     }
 
-    // Adds a Ready item and starts it: the queue runs with it as the active transfer.
-    void StartActive(const std::string& url) {
-        Add(DownloadState::Ready, url);
-        queue.OnStart({queue.Count() - 1});
-        ASSERT_EQ(queue.ActiveRow(), queue.Count() - 1);
-        ASSERT_EQ(queue.Item(queue.Count() - 1).state, DownloadState::Progress);
-    }
-
-    std::string LastStartedPath() { return transfers.Last().task.objectPath; }
-    // What the last started transfer's pause poll answers.
-    bool PauseSeenByTransfer() { return transfers.Last().task.owner->IsPauseRequested(); }
-
-    // One field of every row, in row order.
-    template <typename Field> std::vector<Field> Each(Field DownloadItem::*field) const {
-        std::vector<Field> values;
+    // The states of every row as letters (see Add).
+    std::string States() const {
+        std::string letters;
         for (int row = 0; row < queue.Count(); ++row) {
-            values.push_back(queue.Item(row).*field);
+            const auto state = static_cast<std::size_t>(queue.Item(row).state);
+            letters += state < 7 ? "WRQPDES"[state] : 'U';
         }
-        return values;
+        return letters;
     }
-    std::vector<DownloadState> States() const { return Each(&DownloadItem::state); }
-    std::vector<std::string> Urls() const { return Each(&DownloadItem::url); }
+
+    std::string LastStarted() { return transfers.runs.back().task.objectPath; }
+    // What the last started transfer's pause poll answers.
+    bool PauseSeenByTransfer() { return transfers.runs.back().task.owner->IsPauseRequested(); }
 
     QTemporaryDir folder;
     ScriptedTransfers transfers;

@@ -1,0 +1,147 @@
+// The real program as separate processes: killed or terminated mid-download it resumes with a
+// Range; one instance runs per list; a signal ends it whatever dialog is open.
+#include "ListFile.h"
+#include "QStringPrinter.h"
+#include "Settings.h"
+#include "TestHttpServer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// The scripted program with arguments; Ready() waits until its window runs.
+class Program {
+public:
+    explicit Program(const QStringList& arguments) {
+        process_.start(SCRIPTED_PROGRAM_PATH, arguments);
+    }
+    ~Program() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    bool Ready() {
+        return QTest::qWaitFor([this] {
+                   output_ += process_.readAllStandardOutput();
+                   return output_.contains("ready\n") || process_.state() == QProcess::NotRunning;
+               }) &&
+               output_.contains("ready\n");
+    }
+    void Signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+    bool EndsWithin(int milliseconds) { return process_.waitForFinished(milliseconds); }
+    QProcess& Process() { return process_; }
+
+private:
+    QProcess process_;
+    QByteArray output_;
+};
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QFile::remove(QString::fromStdString(SettingsLocation()));
+        QFile::remove(QString::fromStdString(DefaultListPath()));
+        WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
+        // 3 MB in pieces of 32 KiB, 10 ms apart: slow enough to be caught midway.
+        server.Get("/slow/.*", [ranges = ranges](const httplib::Request& request,
+                                                 httplib::Response& response) {
+            ranges->push_back(request.get_header_value("Range"));
+            response.set_content_provider(
+                Body().size(), "application/octet-stream",
+                [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    return sink.write(Body().data() + offset, std::min<std::size_t>(length, 32768));
+                });
+        });
+    }
+    static const std::string& Body() {
+        static const std::string body = [] {
+            std::string bytes(3000000, '\0');
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                bytes[i] = static_cast<char>(i * 2654435761u >> 24);
+            }
+            return bytes;
+        }();
+        return body;
+    }
+    static std::vector<std::string> ListedUrls() {
+        std::vector<std::string> urls;
+        for (const auto& item : LoadListFile()) {
+            urls.push_back(item->url + "=" + StateText(item->state));
+        }
+        return urls;
+    }
+
+    QTemporaryDir downloads;
+    std::shared_ptr<std::vector<std::string>> ranges = std::make_shared<std::vector<std::string>>();
+    TestHttpServer server;
+};
+
+TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QFile::remove(QString::fromStdString(DefaultListPath()));
+        ranges->clear();
+        const QString url = QString::fromStdString(server.Url("/slow/" + std::to_string(signal)));
+        Program first({url});
+        ASSERT_TRUE(first.Ready());
+        std::int64_t kept = 0;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const DownloadItems items = LoadListFile();
+                kept = items.size() == 1
+                           ? QFileInfo(QString::fromStdString(items[0]->tempPath)).size()
+                           : 0;
+                return kept > 0 && items[0]->totalSize == 3000000;
+            },
+            20000));
+        // A second start on the same list hands over and ends without a window of its own.
+        Program second({QString::fromStdString(server.Url("/slow/second"))});
+        EXPECT_TRUE(second.EndsWithin(8000));
+        EXPECT_FALSE(second.Ready());
+        WriteSetting(DownloadFolderSetting, ""); // the normal teardown stores it again
+        first.Signal(signal);
+        ASSERT_TRUE(first.EndsWithin(5000));
+        EXPECT_EQ(ReadSetting(DownloadFolderSetting),
+                  signal == SIGTERM ? downloads.path().toStdString() : "");
+        WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
+        EXPECT_EQ(ListedUrls(), std::vector<std::string>{url.toStdString() + "=Pause"});
+
+        Program restarted({"--command=1002"}); // Start All
+        ASSERT_TRUE(restarted.Ready()) << "the lock of the ended instance was not taken over";
+        const QString done = downloads.filePath(QString::number(signal));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(done).size() == 3000000; }, 30000));
+        QFile file(done);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().toStdString() == Body()) << "the file is the source's";
+        EXPECT_GE(std::stoll(ranges->back().substr(6)), kept) << ranges->back();
+        EXPECT_TRUE(ranges->back().starts_with("bytes="));
+    }
+}
+
+// Each kind of dialog open, and each signal: the process ends within 3 s through the teardown.
+TEST_F(ProcessTest, ASignalEndsTheProgramWhateverDialogIsOpen) {
+    const std::pair<const char*, int> cases[] = {
+        {"1009", SIGTERM}, {"1001", SIGTERM}, {"32773", SIGINT}, {"new-version", SIGINT}};
+    for (const auto& [command, signal] : cases) {
+        WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
+        Program program({QString("--command=") + command});
+        ASSERT_TRUE(program.Ready());
+        QTest::qWait(300); // the dialog opens right after "ready"
+        WriteSetting(DownloadFolderSetting, "");
+        program.Signal(signal);
+        EXPECT_TRUE(program.EndsWithin(3000)) << command;
+        EXPECT_EQ(program.Process().exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(ReadSetting(DownloadFolderSetting), downloads.path().toStdString()) << command;
+    }
+}
+
+} // namespace

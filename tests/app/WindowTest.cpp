@@ -1,0 +1,236 @@
+// The main window and its dialogs, driven by control ids under the offscreen platform.
+#include "CAboutDlg.h"
+#include "CAddUrlsDlg.h"
+#include "CDownloaderDlg.h"
+#include "CFolderChooser.h"
+#include "ControlLookup.h"
+#include "DownloadQueue.h"
+#include "ListFile.h"
+#include "ModalAnswerer.h"
+#include "NewVersionBridge.h"
+#include "QStringPrinter.h"
+#include "Settings.h"
+#include "SmallFileSystem.h"
+#include "TestHttpServer.h"
+#include "WindowActions.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+namespace {
+
+using Id = CDownloaderDlg::CommandId;
+
+template <typename Widget> Widget* Control(const QWidget& root, int id) {
+    return qobject_cast<Widget*>(FindControl(&root, id));
+}
+
+// Types text into the folder chooser's path field and presses its OK button.
+std::function<void(QDialog&)> TypeAndConfirm(const QString& text) {
+    return [text](QDialog& chooser) {
+        Control<QLineEdit>(chooser, CFolderChooser::PathFieldId)->setText(text);
+        Control<QAbstractButton>(chooser, CFolderChooser::OkId)->click();
+    };
+}
+
+void Cancel(QDialog& dialog) {
+    dialog.reject();
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QFile::remove(QString::fromStdString(SettingsLocation()));
+        QFile::remove(QString::fromStdString(DefaultListPath()));
+        WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
+        server.GetStalling("/stall/.*", 100000, std::string(1000, 's'));
+        server.Get("/files/(.*)", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_header("ActualDFXVersion",
+                                request.path.ends_with("new") ? "v.0.3" : "v.0.2");
+            response.set_content("content of " + request.path, "text/plain");
+        });
+    }
+
+    std::unique_ptr<CDownloaderDlg> OpenWindow() {
+        auto window = std::make_unique<CDownloaderDlg>();
+        window->show();
+        return window;
+    }
+    static std::vector<int> SelectedRows(CDownloaderDlg& window) {
+        std::vector<int> rows;
+        for (const QModelIndex& index : List(window)->selectionModel()->selectedRows()) {
+            rows.push_back(index.row());
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    static bool WaitForStates(CDownloaderDlg& window, const QStringList& states) {
+        return QTest::qWaitFor([&] { return Column(window, 3) == states; }, 20000);
+    }
+    QString Url(const std::string& path) const { return QString::fromStdString(server.Url(path)); }
+
+    QTemporaryDir downloads;
+    TestHttpServer server;
+};
+
+TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
+    auto window = OpenWindow();
+    EXPECT_EQ(window->windowTitle(), "Dartflux v.0.2");
+    AddUrls(*window, {Url("/files/one.txt"), "", Url("/stall/slow.bin"), Url("/files/two.txt")});
+    EXPECT_EQ(SelectedRows(*window), (std::vector<int>{0, 1, 2}));
+    Select(*window, {0});
+    Click(*window, Id::StartId);
+    ASSERT_TRUE(WaitForStates(*window, {"Done", "Ready", "Ready"}));
+    EXPECT_EQ(Cell(*window, 0, 0), "one.txt");
+    Select(*window, {1, 2});
+    Click(*window, Id::StartId);
+    ASSERT_TRUE(WaitForStates(*window, {"Done", "Progress", "Waiting"}));
+    Click(*window, Id::RemoveAllId);
+    EXPECT_EQ(Column(*window, 3), (QStringList{"Progress"})) << "the running row stays";
+    Click(*window, Id::PauseAllId);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->Queue().ActiveRow() == -1; }));
+    EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files).size(), 2) << "one.txt, slow's part";
+    Select(*window, {0});
+    Click(*window, Id::RemoveId);
+    EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files), QStringList{"one.txt"});
+
+    DownloadItems loaded; // loaded rows are all selected; Remove keeps those in Progress
+    for (int i = 0; i < 600; ++i) {
+        loaded.push_back(std::make_unique<DownloadItem>());
+        loaded.back()->state = i % 2 == 0 ? DownloadState::Progress : DownloadState::Ready;
+    }
+    window->Queue().AppendItems(std::move(loaded));
+    Click(*window, Id::RemoveId);
+    EXPECT_EQ(SelectedRows(*window).size(), 300u);
+}
+
+TEST_F(WindowTest, BrowseChecksTypedPathsAndStoresTheFolderAtOnce) {
+    QFile::remove(QString::fromStdString(SettingsLocation()));
+    auto window = OpenWindow();
+    const QString documents =
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Download";
+    EXPECT_EQ(Control<QLineEdit>(*window, Id::FolderFieldId)->text(), documents);
+    EXPECT_TRUE(QDir(documents).exists());
+
+    QFile file(downloads.filePath("plain"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QString wanted = downloads.path() + "/two/levels";
+    ModalAnswerer answerer;
+    answerer.Then(TypeAndConfirm("no/root"));
+    answerer.ThenPress(QMessageBox::Ok);
+    answerer.Then(TypeAndConfirm(downloads.filePath("plain")));
+    answerer.ThenPress(QMessageBox::Ok);
+    answerer.Then(TypeAndConfirm(wanted));
+    answerer.ThenPress(QMessageBox::No);
+    answerer.Then(Cancel);
+    Click(*window, Id::BrowseId);
+    EXPECT_EQ(answerer.Texts(),
+              (QStringList{"The folder:\n\nno/root\n\nis invalid. Please reenter.",
+                           "The folder:\n\n" + downloads.filePath("plain") +
+                               "\n\ncan not be created. Please double check.",
+                           "The folder:\n\n" + wanted +
+                               "\n\ndoes not exist. Do you want the folder to be created?"}));
+    EXPECT_EQ(window->DownloadFolderPath(), documents);
+
+    answerer.Then(TypeAndConfirm(wanted));
+    answerer.ThenPress(QMessageBox::Yes);
+    window->OnCommand(Id::DirectoryMenuId);
+    EXPECT_EQ(Control<QLineEdit>(*window, Id::FolderFieldId)->text(), wanted);
+    EXPECT_EQ(ReadSetting(DownloadFolderSetting), wanted.toStdString()) << "stored at once";
+
+    SmallFileSystem readOnly("64k");
+    if (!readOnly.Mounted() || ::mount(nullptr, readOnly.Path().toLocal8Bit().constData(), nullptr,
+                                       MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        GTEST_SKIP() << "cannot mount a read-only tmpfs here";
+    }
+    answerer.Then(TypeAndConfirm(readOnly.Path()));
+    answerer.ThenPress(QMessageBox::Ok);
+    answerer.Then(Cancel);
+    Click(*window, Id::BrowseId);
+    EXPECT_EQ(answerer.Texts().last(), "The folder:\n\n" + readOnly.Path() +
+                                           "\n\ncan not be written to. Please double check.");
+}
+
+TEST_F(WindowTest, EveryClosePathSavesTheListAndTheFolder) {
+    const std::function<void(CDownloaderDlg&)> paths[] = {
+        [](CDownloaderDlg& w) { w.OnCommand(Id::ExitMenuId); },
+        [](CDownloaderDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); },
+        [](CDownloaderDlg& w) { QTest::keyClick(&w, Qt::Key_Return); },
+        [](CDownloaderDlg& w) { w.close(); },
+    };
+    for (std::size_t path = 0; path < std::size(paths); ++path) {
+        WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
+        auto window = OpenWindow();
+        window->Queue().AddUrls("http://h/" + std::to_string(path));
+        WriteSetting(DownloadFolderSetting, "");
+        paths[path](*window);
+        EXPECT_FALSE(window->isVisible()) << path;
+        window.reset();
+        EXPECT_EQ(ReadSetting(DownloadFolderSetting), downloads.path().toStdString()) << path;
+        EXPECT_EQ(LoadListFile().back()->url, "http://h/" + std::to_string(path));
+    }
+}
+
+TEST_F(WindowTest, TheNewVersionQuestionAddsTheInstallerOnlyOnYes) {
+    auto window = OpenWindow();
+    const NewVersionBridge newVersions(window->Queue());
+    ModalAnswerer answerer;
+    answerer.ThenPress(QMessageBox::No);
+    answerer.ThenPress(QMessageBox::Yes);
+    window->Queue().AddUrls(server.Url("/files/no.new") + "\n" + server.Url("/files/yes.new"));
+    Click(*window, Id::StartAllId);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return List(*window)->model()->rowCount() == 3; }, 20000));
+    EXPECT_EQ(answerer.Texts(),
+              (QStringList{"New version found.\nDownload?", "New version found.\nDownload?"}));
+    EXPECT_EQ(answerer.Captions(), (QStringList{"Update", "Update"}));
+    EXPECT_EQ(window->Queue().Item(2).url, "http://update.dartflux.example/exe/dartflux.exe");
+    Click(*window, Id::PauseAllId);
+}
+
+TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {
+    CAddUrlsDlg dialog;
+    dialog.show();
+    auto* field = Control<QPlainTextEdit>(dialog, CAddUrlsDlg::UrlFieldId);
+    QTest::keyClicks(field, "http://a/1");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible()) << "Enter in the field is a line break";
+    QApplication::clipboard()->setText("x");
+    Control<QAbstractButton>(dialog, CAddUrlsDlg::PasteId)->click();
+    Control<QAbstractButton>(dialog, CAddUrlsDlg::PasteId)->click();
+    auto* cancel = Control<QAbstractButton>(dialog, CAddUrlsDlg::CancelId);
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << "Enter outside the field presses OK";
+    EXPECT_EQ(dialog.UrlText(), "http://a/1\r\nxx");
+
+    CAboutDlg about;
+    about.show();
+    EXPECT_EQ(Control<QLabel>(about, CAboutDlg::VersionTextId)->text(), "Dartflux v.0.2");
+    QTest::keyClick(&about, Qt::Key_Escape);
+    EXPECT_FALSE(about.isVisible());
+
+    const std::pair<QString, int> paths[] = {
+        {"/", 0},           {"/home/ünïcode dir/x", 0}, {"relative/dir", 1}, {"C:\\Windows", 1},
+        {"/home/user/", 1}, {"/home//user", 1},         {"/home/ user", 1},  {"/home/.hidden", 1},
+        {"/home/a:b", 1},   {"/home/what?", 1},         {"/home/pipe|", 1},  {"/home/star*", 1},
+    };
+    for (const auto& [path, result] : paths) {
+        EXPECT_EQ(CFolderChooser::CheckOrCreateFolder(path, true), result) << path.toStdString();
+    }
+}
+
+} // namespace
