@@ -94,7 +94,12 @@ std::optional<std::string> CurlRequest::Header(const char* name) const {
     if (curl_easy_header(handle_.get(), name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK) {
         return std::nullopt;
     }
-    return std::string(header->value);
+    // libcurl hands an empty value over as "\r"; other values come without their blanks.
+    std::string value = header->value;
+    while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) {
+        value.pop_back();
+    }
+    return value;
 }
 
 bool CurlRequest::IsConnected() const {
