@@ -1,7 +1,8 @@
 // Writes pictures for a person to look at: controls.png, the controls put together, and
 // controls-pressed.png with a toolbar button and a picture button held down; main-window.png
-// (the README's screenshot) with a row of every state, and the dialogs. Checks nothing. Runs in
-// a temporary home, so the window reads and writes none of the user's settings or list.
+// (the README's screenshot) with a download running and a failed one selected, and the dialogs.
+// Checks nothing. Runs in a temporary home, so the window reads and writes none of the user's
+// settings or list.
 //
 //   build/bench/ReviewPictures [folder, default review]
 
@@ -16,7 +17,9 @@
 #include "DownloadListRoles.h"
 #include "DownloadQueue.h"
 #include "ResourceImages.h"
+#include "Settings.h"
 #include "TemporaryHome.h"
+#include "TestHttpServer.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -30,11 +33,15 @@
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QString>
+#include <QTest>
 #include <QVariant>
 #include <QWidget>
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -61,18 +68,31 @@ bool Save(QWidget& widget, const QDir& folder, const QString& name) {
     return saved;
 }
 
-// The main window as a user with a varied list sees it, then each dialog over it.
+// The main window as a user with a varied list sees it: a real download running from a local
+// server whose speed wavers, and a real one that failed, selected; then each dialog over it.
 bool SaveWindowAndDialogs(const QDir& folder, bool saved) {
+    TestHttpServer server;
+    server.Get("/files/missing.zip",
+               [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
+    server.Get("/files/distribution-dvd-amd64.iso", [](const httplib::Request&,
+                                                       httplib::Response& response) {
+        response.set_content_provider(
+            std::size_t{6} << 30, "application/octet-stream",
+            [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                static const std::string piece(64 * 1024, 'd');
+                const double wave = 1.5 + std::sin(static_cast<double>(offset) / 3e6);
+                std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(12 * wave)));
+                return sink.write(piece.data(), piece.size());
+            });
+    });
+    WriteSetting(DownloadFolderSetting, folder.absolutePath().toStdString());
     CDownloaderDlg window;
     window.Queue().SetAutoSave(false);
     DownloadItems items;
     const std::tuple<const char*, int, std::int64_t, DownloadState> rows[] = {
-        {"distribution-dvd-amd64.iso", 37, 6114656256, DownloadState::Progress},
         {"report.pdf", 100, 1048576, DownloadState::Done},
-        {"http://example.org/missing.zip", 0, 0, DownloadState::Error},
         {"video.mkv", 64, 734003200, DownloadState::Pause},
-        {"http://example.org/next.tar.gz", 0, 0, DownloadState::Waiting},
-        {"http://example.org/later.bin", 0, 0, DownloadState::Ready},
+        {"http://example.org/next.tar.gz", 0, 0, DownloadState::Ready},
         {"archive.7z", 12, 52428800, DownloadState::Queue},
     };
     for (const auto& [name, percent, size, state] : rows) {
@@ -83,9 +103,14 @@ bool SaveWindowAndDialogs(const QDir& folder, bool saved) {
         items.back()->state = state;
     }
     window.Queue().AppendItems(std::move(items));
+    window.Queue().AddUrls(server.Url("/files/missing.zip") + "\n" +
+                           server.Url("/files/distribution-dvd-amd64.iso"));
+    window.Queue().OnStart({4, 5});
+    // Long enough for the speed graph to fill up.
+    QTest::qWait(20000);
     window.show();
     auto* list = qobject_cast<QAbstractItemView*>(FindControl(&window, CDownloaderDlg::ListId));
-    list->selectionModel()->select(window.Queue().index(1, 0),
+    list->selectionModel()->select(window.Queue().index(4, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     list->setFocus();
     saved = Save(window, folder, "main-window.png") && saved;
@@ -97,7 +122,12 @@ bool SaveWindowAndDialogs(const QDir& folder, bool saved) {
     saved = Save(about, folder, "about.png") && saved;
     CFolderChooser chooser("Select path", "Select download path", folder.absolutePath(), &window);
     chooser.show();
-    return Save(chooser, folder, "folder-chooser.png") && saved;
+    saved = Save(chooser, folder, "folder-chooser.png") && saved;
+    // Leaves no partial download behind in the folder.
+    window.Queue().OnPauseAll();
+    saved = QTest::qWaitFor([&window] { return window.Queue().ActiveRow() == -1; }) && saved;
+    window.Queue().OnRemoveAll();
+    return saved;
 }
 
 } // namespace

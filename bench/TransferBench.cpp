@@ -45,6 +45,7 @@ public:
     void SetFileName(const std::string&) override {}
     void SetProgress(int) override {}
     void SetTotalSize(std::int64_t) override {}
+    void SetActivity(const TransferActivity&) override {}
     void SetFileHandle(FileHandle, FileHandle) override {}
     bool IsPauseRequested() override { return false; }
     void OnTransferFinished(TransferOutcome) override {

@@ -7,11 +7,13 @@
 #include "CIconTextButton.h"
 #include "CPictureStatic.h"
 #include "CProgressListCtrl.h"
+#include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "DownloadQueue.h"
 #include "ProgramVersion.h"
 #include "ResourceImages.h"
+#include "RowText.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -47,7 +49,7 @@ const DialogTemplate& MainTemplate() {
             {Id::BrowseId, Kind::Button, 287, 195, 60, 15, "Browse..."},
             {Id::OpenFolderId, Kind::Button, 351, 195, 60, 15, "Open Folder"},
             {Id::ClickAreaId, Kind::ClickArea, 51, 222, 15, 13, ""},
-            {-1, Kind::Panel, 5, 215, 405, 50, ""},
+            {Id::StatusPanelId, Kind::Panel, 5, 215, 405, 50, ""},
         });
     return dialog;
 }
@@ -90,6 +92,21 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
 
     queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
     connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
+    statusTimer_.setSingleShot(true);
+    statusTimer_.setInterval(0);
+    connect(&statusTimer_, &QTimer::timeout, this, &CDownloaderDlg::ShowStatus);
+    connect(queue_.get(), &DownloadQueue::activityChanged, this, &CDownloaderDlg::ShowStatusSoon);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CDownloaderDlg::ShowStatusSoon);
+    connect(queue_.get(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                // A percentage alone changes nothing the panel says.
+                if (topLeft.column() != ProgressColumn || bottomRight.column() != ProgressColumn) {
+                    ShowStatusSoon();
+                }
+            });
+    connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
+    connect(queue_.get(), &QAbstractItemModel::modelReset, this, &CDownloaderDlg::ShowStatusSoon);
 
     queue_->Folder() = DownloadFolder::FromSettings();
     queue_->LoadList();
@@ -137,6 +154,7 @@ void CDownloaderDlg::BuildControls(int top) {
     }
     list_ = static_cast<CProgressListCtrl*>(FindControl(this, ListId));
     folderField_ = static_cast<QLineEdit*>(FindControl(this, FolderFieldId));
+    statusPanel_ = static_cast<CStatusPanel*>(FindControl(this, StatusPanelId));
     list_->setModel(queue_.get());
     for (int column = 0; column < 4; ++column) {
         list_->setColumnWidth(column, ColumnWidths[column]);
@@ -259,6 +277,24 @@ void CDownloaderDlg::SelectRows(int first, int last) {
     const QItemSelection rows(queue_->index(first, 0),
                               queue_->index(last, queue_->columnCount() - 1));
     list_->selectionModel()->select(rows, QItemSelectionModel::Select);
+}
+
+void CDownloaderDlg::ShowStatusSoon() {
+    if (!statusTimer_.isActive()) {
+        statusTimer_.start();
+    }
+}
+
+void CDownloaderDlg::ShowStatus() {
+    const std::vector<int> selected = SelectedRows();
+    const int row = selected.size() == 1 ? selected.front() : queue_->ActiveRow();
+    statusPanel_->SetText(row >= 0 && row < queue_->Count()
+                              ? QString::fromStdString(queue_->StatusText(row))
+                              : QString());
+    const auto& speeds = queue_->SpeedHistory();
+    statusPanel_->SetSpeeds(queue_->ActiveRow() >= 0
+                                ? std::vector<std::int64_t>(speeds.begin(), speeds.end())
+                                : std::vector<std::int64_t>());
 }
 
 bool CDownloaderDlg::AskForNewVersion() {

@@ -3,6 +3,7 @@
 #include "CDraggableDialog.h"
 
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -12,8 +13,10 @@ class DownloadQueue;
 class QLineEdit;
 class QMenuBar;
 class CProgressListCtrl;
+class CStatusPanel;
 
-// The program's one window: the toolbar, the download list, the "Save to:" folder and the menu.
+// The program's one window: the toolbar, the download list, the "Save to:" folder, the status
+// panel and the menu.
 // It owns the download queue, routes every command to it by id, and on destruction pauses the
 // queue and saves the list and the folder.
 class CDownloaderDlg : public CDraggableDialog {
@@ -33,6 +36,7 @@ public:
         RemoveId = 1016,
         PauseAllId = 1018,
         OpenFolderId = 1021,
+        StatusPanelId = 1030,
         DirectoryMenuId = 32771,
         ExitMenuId = 32772,
         AboutMenuId = 32773,
@@ -63,6 +67,11 @@ private:
     // Runs a removal and selects again the rows that were selected and stayed.
     void KeepingSelection(const std::function<void()>& removal);
     void SelectRows(int first, int last);
+    // The selected row's status (the active row's when none or several are selected) and the
+    // running transfer's speeds, once the events at hand are handled: a removal signals while
+    // the queue still points at rows that went.
+    void ShowStatusSoon();
+    void ShowStatus();
     bool AskForNewVersion();
 
     void OnAddUrl();
@@ -74,6 +83,8 @@ private:
     QMenuBar* menuBar_ = nullptr;
     CProgressListCtrl* list_ = nullptr;
     QLineEdit* folderField_ = nullptr;
+    CStatusPanel* statusPanel_ = nullptr;
+    QTimer statusTimer_;
     // Nothing sets it: the click area opens nothing.
     QString linkTarget_;
 };

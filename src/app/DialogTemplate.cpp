@@ -4,12 +4,12 @@
 #include "CIconTextButton.h"
 #include "CPictureStatic.h"
 #include "CProgressListCtrl.h"
+#include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DialogUnits.h"
 #include "ResourceImages.h"
 
 #include <QDialog>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -51,12 +51,8 @@ QWidget* CreateControl(const DialogControl& control, QDialog& dialog) {
         return new QLabel(&dialog);
     case Kind::ClickArea:
         return new CPictureStatic(&dialog);
-    case Kind::Panel: {
-        auto* panel = new QFrame(&dialog);
-        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        panel->setAttribute(Qt::WA_TransparentForMouseEvents);
-        return panel;
-    }
+    case Kind::Panel:
+        return new CStatusPanel(&dialog);
     case Kind::ReadOnlyEdit: {
         auto* edit = new QLineEdit(control.text, &dialog);
         edit->setReadOnly(true);

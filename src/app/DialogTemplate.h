@@ -16,7 +16,7 @@ struct DialogControl {
         Label,         // static text
         Separator,     // picture static with the separator bitmap
         Icon,          // picture static with the dialog's icon (set it before building)
-        Panel,         // empty sunken frame
+        Panel,         // sunken status panel (CStatusPanel)
         ClickArea,     // picture static that reports clicks
         ReadOnlyEdit,  // one-line, read-only
         MultiLineEdit, // several lines, no wrapping

@@ -1,9 +1,12 @@
 #include "DownloadList.h"
 
 #include "DownloadListRoles.h"
+#include "OutputFiles.h"
 #include "RowText.h"
+#include "StatusText.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <utility>
 
@@ -31,6 +34,9 @@ void DownloadList::EraseRows(const std::vector<int>& rows) {
         } else {
             runs.emplace_back(row, row);
         }
+    }
+    for (const int row : rows) {
+        activities_.erase(items_[row].get());
     }
     constexpr std::size_t MaxSeparateRuns = 256;
     if (runs.size() <= MaxSeparateRuns) {
@@ -95,6 +101,29 @@ void DownloadList::ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle)
     }
 }
 
+void DownloadList::SetActivity(int row, const TransferActivity& activity) {
+    activities_[items_.at(row).get()] = activity;
+    emit activityChanged(row);
+}
+
+void DownloadList::ForgetActivity(int row) {
+    activities_.erase(items_.at(row).get());
+}
+
+std::string DownloadList::StatusText(int row) const {
+    const DownloadItem& item = *items_.at(row);
+    const auto activity = activities_.find(&item);
+    std::int64_t kept = 0;
+    if (item.state == DownloadState::Pause) {
+        std::error_code error;
+        kept = item.fileHandle != NoFileHandle
+                   ? OutputFileSize(item.fileHandle)
+                   : static_cast<std::int64_t>(std::filesystem::file_size(item.tempPath, error));
+        kept = error ? 0 : kept;
+    }
+    return ::StatusText(item, activity == activities_.end() ? nullptr : &activity->second, kept);
+}
+
 void DownloadList::RefreshRow(int row) {
     emit dataChanged(index(row, 0), index(row, DownloadColumnCount - 1));
 }
@@ -125,6 +154,8 @@ QVariant DownloadList::data(const QModelIndex& index, int role) const {
     }
     case PercentRole:
         return index.column() == ProgressColumn ? QVariant(item.percent) : QVariant();
+    case Qt::ToolTipRole:
+        return QString::fromStdString(StatusText(index.row()));
     default:
         return {};
     }

@@ -2,16 +2,19 @@
 
 #include "DownloadItem.h"
 #include "ListFile.h"
+#include "TransferActivity.h"
 
 #include <QAbstractTableModel>
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The download items as the list's model: row i is item i. DisplayRole gives the cell texts,
 // ForegroundRole and BackgroundRole the state's colours (nothing for plain rows), PercentRole (on
-// the "Progress" column) the raw percentage. Items are only appended at the end; rows are
+// the "Progress" column) the raw percentage, ToolTipRole the row's StatusText. Items are only
+// appended at the end; rows are
 // removed anywhere.
 class DownloadList : public QAbstractTableModel {
     Q_OBJECT
@@ -22,6 +25,8 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     // Bounds-checked; throws std::out_of_range outside 0..Count()-1.
     const DownloadItem& Item(int index) const { return *items_.at(index); }
+    // What the status panel and the tooltip say of a row (see StatusText.h).
+    std::string StatusText(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -32,6 +37,8 @@ public:
 signals:
     // Rows first..last were just appended; the view selects them, keeping other selections.
     void rowsToSelect(int first, int last);
+    // A row's transfer reported its bytes, speed or retries.
+    void activityChanged(int row);
 
 protected:
     DownloadItem& MutableItem(int index) { return *items_.at(index); }
@@ -49,9 +56,13 @@ protected:
     void SetTotalSize(int row, std::int64_t size);
     // The first item holding oldHandle holds newHandle; nothing when none does.
     void ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle);
+    // What this run's transfer of a row last reported; kept in memory only.
+    void SetActivity(int row, const TransferActivity& activity);
+    void ForgetActivity(int row);
 
 private:
     void RefreshRow(int row);
 
     DownloadItems items_;
+    std::unordered_map<const DownloadItem*, TransferActivity> activities_;
 };

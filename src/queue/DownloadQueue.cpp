@@ -1,5 +1,6 @@
 #include "DownloadQueue.h"
 
+#include "ConnectionShare.h"
 #include "DownloadListRoles.h"
 #include "OutputFiles.h"
 #include "RowText.h"
@@ -24,7 +25,8 @@ std::string UpdateInstallerUrl() {
 
 DownloadQueue::DownloadQueue(QObject* parent)
     : DownloadList(parent), starter_(StartTransfer), reports_(*this, *this),
-      autosave_(*this, ProgressColumn, [this] { SaveList(); }) {}
+      autosave_(*this, ProgressColumn, [this] { SaveList(); }),
+      connections_(std::make_shared<ConnectionShare>()) {}
 
 DownloadQueue::~DownloadQueue() {
     if (!tornDown_) {
@@ -218,6 +220,7 @@ bool DownloadQueue::StartActiveTransfer() {
     task.fileHandle = item.fileHandle;
     task.knownSize = item.totalSize;
     task.resumeOffset = OutputFileSize(item.fileHandle);
+    task.connections = connections_;
 
     // The previous transfer has made its last report; let its thread end before the next.
     if (control_ && !control_->IsFinished()) {
@@ -225,6 +228,8 @@ bool DownloadQueue::StartActiveTransfer() {
     }
     reports_.Begin(item.percent);
     transferActive_ = true;
+    ForgetActivity(row);
+    speedHistory_.clear();
     SetState(row, DownloadState::Progress);
 
     control_ = starter_ ? starter_(task) : nullptr;
@@ -281,6 +286,14 @@ void DownloadQueue::SetProgress(int percent) {
 
 void DownloadQueue::SetTotalSize(std::int64_t size) {
     DownloadList::SetTotalSize(ActiveRow(), size);
+}
+
+void DownloadQueue::SetActivity(const TransferActivity& activity) {
+    if (speedHistory_.size() == SpeedHistoryLength) {
+        speedHistory_.pop_front();
+    }
+    speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
+    DownloadList::SetActivity(ActiveRow(), activity);
 }
 
 void DownloadQueue::SetFileHandle(FileHandle oldHandle, FileHandle newHandle) {

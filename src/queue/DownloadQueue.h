@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,6 +60,8 @@ public:
     // The row whose transfer runs (its finish not yet handled); -1 when none.
     int ActiveRow() const { return transferActive_ ? static_cast<int>(cursor_) - 1 : -1; }
     bool IsTornDown() const { return tornDown_; }
+    // The speeds the running transfer reported, oldest first: about the last minute.
+    const std::deque<std::int64_t>& SpeedHistory() const { return speedHistory_; }
 
     // --- commands. Rows outside the list and repeated rows are ignored; order does not matter.
     void OnStart(const std::vector<int>& selectedRows);
@@ -101,6 +104,7 @@ private:
     void SetFileName(const std::string& name) override;
     void SetProgress(int percent) override;
     void SetTotalSize(std::int64_t size) override;
+    void SetActivity(const TransferActivity& activity) override;
     void SetFileHandle(FileHandle oldHandle, FileHandle newHandle) override;
     bool IsPauseRequested() override;
     void OnTransferFinished(TransferOutcome outcome) override;
@@ -128,7 +132,12 @@ private:
     // The transfer whose finish has not been handled yet, if any.
     bool transferActive_ = false;
     std::shared_ptr<TransferControl> control_;
+    // One connection, TLS session and name lookup per host for the queue's whole run.
+    std::shared_ptr<ConnectionShare> connections_;
     // Start or Start All came while a paused transfer wound down: scan from the top once it ends.
     bool restartFromTop_ = false;
     bool tornDown_ = false;
+    // Reports come at most about twice a second.
+    static constexpr std::size_t SpeedHistoryLength = 120;
+    std::deque<std::int64_t> speedHistory_;
 };

@@ -50,6 +50,10 @@ void QueuedTransferOwner::SetTotalSize(std::int64_t size) {
     Post([size](TransferOwner& owner) { owner.SetTotalSize(size); });
 }
 
+void QueuedTransferOwner::SetActivity(const TransferActivity& activity) {
+    Post([activity](TransferOwner& owner) { owner.SetActivity(activity); });
+}
+
 void QueuedTransferOwner::SetFileHandle(FileHandle oldHandle, FileHandle newHandle) {
     Post([oldHandle, newHandle](TransferOwner& owner) {
         owner.SetFileHandle(oldHandle, newHandle);

@@ -29,6 +29,7 @@ public:
     void SetFileName(const std::string& name) override;
     void SetProgress(int percent) override;
     void SetTotalSize(std::int64_t size) override;
+    void SetActivity(const TransferActivity& activity) override;
     void SetFileHandle(FileHandle oldHandle, FileHandle newHandle) override;
     bool IsPauseRequested() override;
     void OnTransferFinished(TransferOutcome outcome) override;

@@ -21,15 +21,20 @@ public:
     virtual bool OnPoll(std::int64_t bytesReceived) = 0;
 };
 
+// libcurl's process-wide set-up, done once before any other call.
+void InitializeCurl();
+
 struct RequestOptions {
     std::string url;
     std::vector<std::string> headers; // "Name: value", sent as they are
     std::chrono::milliseconds connectTimeout{30000};
+    CURLSH* share = nullptr; // connections and sessions kept between requests; none: its own
 };
 
 // One GET on a libcurl easy handle: http and https only, redirects followed (at most 10, http
 // and https only), certificates verified against the system's store or the one SSL_CERT_FILE and
-// SSL_CERT_DIR name, as OpenSSL's own tools do. Header lookups read the final response.
+// SSL_CERT_DIR name, as OpenSSL's own tools do. Header lookups read the final response. The body
+// is received in pieces of up to 64 KiB.
 class CurlRequest {
 public:
     CurlRequest();
@@ -46,6 +51,8 @@ public:
     std::optional<std::string> Header(const char* name) const;
     // Whether the connection (and its TLS handshake) was made.
     bool IsConnected() const;
+    // The system's errno of the last failed connection attempt; 0 when there was none.
+    int ConnectErrno() const;
 
 private:
     struct EasyDeleter {

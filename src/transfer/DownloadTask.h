@@ -4,8 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+class ConnectionShare;
 class TransferOwner;
 
 // Everything one transfer needs. The transfer thread works on its own copy.
@@ -20,6 +22,12 @@ struct DownloadTask {
     std::int64_t resumeOffset = 0; // bytes already in the temporary file
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds stallTimeout{60000}; // no data for this long fails the transfer
+    // A failure that may heal (see IsTransientFailure) is retried this often, first after
+    // firstRetryDelay, then after twice as long each time.
+    int retries = 5;
+    std::chrono::milliseconds firstRetryDelay{2000};
+    // Connections and TLS sessions kept from one transfer to the next; none: its own.
+    std::shared_ptr<ConnectionShare> connections;
 };
 
 // Fills scheme, hostName, port and objectPath from a URL as the user entered it.

@@ -1,9 +1,38 @@
 #include "Transfer.h"
 
+#include "OutputFiles.h"
+#include "TransferRules.h"
 #include "TransferRun.h"
 
 #include <system_error>
 #include <thread>
+
+namespace {
+
+// Waits out the delay before a retry, telling the owner each second how long is left. False
+// when a pause or the end of the owner cut the wait short.
+bool WaitToRetry(TransferControl& control, std::chrono::milliseconds delay,
+                 TransferActivity activity) {
+    using Clock = std::chrono::steady_clock;
+    const auto due = Clock::now() + delay;
+    std::int64_t shownSeconds = -1;
+    for (auto now = Clock::now(); now < due; now = Clock::now()) {
+        if (control.IsStopWanted()) {
+            return false;
+        }
+        activity.retryInSeconds = std::chrono::ceil<std::chrono::seconds>(due - now).count();
+        if (activity.retryInSeconds != shownSeconds) {
+            shownSeconds = activity.retryInSeconds;
+            control.ReportToOwner(
+                [&activity](TransferOwner& owner) { owner.SetActivity(activity); });
+        }
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(due - now, std::chrono::milliseconds(100)));
+    }
+    return true;
+}
+
+} // namespace
 
 std::shared_ptr<TransferControl> StartTransfer(const DownloadTask& task) {
     auto control = std::make_shared<TransferControl>(task.owner);
@@ -22,5 +51,30 @@ void TransferThreadMain(DownloadTask task, std::shared_ptr<TransferControl> cont
 }
 
 TransferOutcome RunTransfer(DownloadTask& task, TransferControl& control) {
-    return TransferRun(task, control).Run();
+    SpeedMeter meter;
+    for (int retry = 1;; ++retry) {
+        TransferRun run(task, control, meter);
+        const TransferOutcome outcome = run.Run();
+        if (outcome != TransferOutcome::Failed) {
+            return outcome;
+        }
+        TransferActivity activity = run.Activity();
+        activity.failure = run.Failure();
+        if (retry > task.retries || !IsTransientFailure(run.Failure())) {
+            control.ReportToOwner(
+                [&activity](TransferOwner& owner) { owner.SetActivity(activity); });
+            return outcome;
+        }
+        activity.retry = retry;
+        activity.retries = task.retries;
+        if (!WaitToRetry(control, RetryDelay(retry, task.firstRetryDelay, run.RetryAfter()),
+                         activity)) {
+            control.ReportToOwner(
+                [](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
+            return TransferOutcome::Paused;
+        }
+        // The next attempt resumes under the same rules as any resume.
+        task.knownSize = activity.total;
+        task.resumeOffset = OutputFileSize(task.fileHandle);
+    }
 }

@@ -10,6 +10,15 @@ bool TransferControl::IsAbortRequested() const {
     return abortRequested_.load();
 }
 
+bool TransferControl::IsStopWanted() {
+    if (IsAbortRequested()) {
+        return true;
+    }
+    bool paused = true;
+    ReportToOwner([&paused](TransferOwner& owner) { paused = owner.IsPauseRequested(); });
+    return paused;
+}
+
 bool TransferControl::WaitUntilFinished(std::chrono::milliseconds limit) {
     std::unique_lock lock(finishedMutex_);
     return finishedChanged_.wait_for(lock, limit, [this] { return finished_; });

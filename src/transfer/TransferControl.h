@@ -17,6 +17,8 @@ public:
     // Ends the transfer as if paused, at the next read or within about a second.
     void RequestAbort();
     bool IsAbortRequested() const;
+    // The transfer's pause poll: an abort, the owner's pause, or an owner that has gone.
+    bool IsStopWanted();
 
     // Waits until the transfer thread has finished; false when the limit passed first.
     bool WaitUntilFinished(std::chrono::milliseconds limit);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileHandle.h"
+#include "TransferActivity.h"
 #include "TransferResult.h"
 
 #include <cstdint>
@@ -20,6 +21,8 @@ public:
     virtual void SetTotalSize(std::int64_t size) = 0;
     // The transfer replaced its temporary file: whoever held oldHandle now holds newHandle.
     virtual void SetFileHandle(FileHandle oldHandle, FileHandle newHandle) = 0;
+    // Bytes, speed and retries for the user to read (see TransferActivity).
+    virtual void SetActivity(const TransferActivity& activity) = 0;
     // Polled after every read and at least once a second; true stops the transfer as paused.
     virtual bool IsPauseRequested() = 0;
     // The last call of every transfer, after all its reports: how it ended.

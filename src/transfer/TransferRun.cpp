@@ -1,5 +1,6 @@
 #include "TransferRun.h"
 
+#include "ConnectionShare.h"
 #include "ContentDisposition.h"
 #include "FileNames.h"
 #include "FileOperations.h"
@@ -12,12 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
 // Received bytes are written in pieces of this size: one write per 4 KiB read costs a quarter of
 // the throughput. Whatever is held back is written before any pause, failure or completion.
 constexpr std::size_t WriteSize = 64 * 1024;
+constexpr std::size_t ReadSize = 4096;
 
 // The scheme to use, or "" when it is none we speak.
 std::string TransferScheme(const std::string& scheme) {
@@ -32,8 +35,8 @@ std::string TransferScheme(const std::string& scheme) {
 
 } // namespace
 
-TransferRun::TransferRun(DownloadTask& task, TransferControl& control)
-    : task_(task), control_(control) {
+TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
+    : task_(task), control_(control), meter_(meter) {
     pending_.reserve(WriteSize);
 }
 
@@ -46,13 +49,16 @@ TransferOutcome TransferRun::Run() {
     }
     // Without a file the body would be dropped and the item shown as done.
     if (task_.fileHandle == NoFileHandle) {
-        return Fail(BodyStep, EBADF);
+        return Fail(BodyStep, EBADF, ErrorSource::FileWrite);
     }
     // Data of unknown total size cannot be validated against the server's: start afresh.
     if (task_.knownSize == 0 && OutputFileSize(task_.fileHandle) > 0) {
         StartFileAgain();
     }
     resuming_ = task_.knownSize != 0 && task_.resumeOffset != 0;
+    received_ = task_.resumeOffset;
+    total_ = task_.knownSize;
+    ReportActivity(true);
 
     target_ = RequestTarget(task_.objectPath);
     std::string url = scheme + "://" + task_.hostName;
@@ -70,14 +76,16 @@ TransferOutcome TransferRun::Run() {
         bytesSeen_ = 0;
         lastActivity_ = std::chrono::steady_clock::now();
         const TransferResult prepared =
-            request_.Prepare({url, RequestHeaders(), task_.connectTimeout}, *this);
+            request_.Prepare({url, RequestHeaders(), task_.connectTimeout,
+                              task_.connections ? task_.connections->Handle() : nullptr},
+                             *this);
         if (prepared.code != CompletedStep) {
             return Fail(prepared.code, prepared.systemError);
         }
 
         const CURLcode code = request_.Perform();
         if (!WritePending()) {
-            return Fail(failure_.code, failure_.systemError);
+            return Fail(failure_);
         }
         if (stop_ == Stop::None && code == CURLE_OK && !headersHandled_) {
             HandleHeaders(); // an empty body
@@ -86,7 +94,7 @@ TransferOutcome TransferRun::Run() {
         case Stop::Pause:
             return TransferOutcome::Paused;
         case Stop::Failure:
-            return Fail(failure_.code, failure_.systemError);
+            return Fail(failure_);
         case Stop::AlreadyComplete:
             return Complete();
         case Stop::StartAgain:
@@ -102,7 +110,7 @@ TransferOutcome TransferRun::Run() {
             // The headers arrived but the body broke off before its first byte.
             if (!headersHandled_ && request_.Status() != 0 && code == CURLE_PARTIAL_FILE &&
                 !HandleHeaders() && stop_ == Stop::Failure) {
-                return Fail(failure_.code, failure_.systemError);
+                return Fail(failure_);
             }
             return Fail(headersHandled_ ? BodyStep
                                         : StepOfEarlyFailure(code, request_.IsConnected()),
@@ -117,7 +125,7 @@ TransferOutcome TransferRun::Run() {
         }
         return Complete();
     }
-    return Fail(ResponseStep, static_cast<std::uint32_t>(status_));
+    return Fail(ResponseStep, static_cast<std::uint32_t>(status_), ErrorSource::HttpStatus);
 }
 
 std::vector<std::string> TransferRun::RequestHeaders() const {
@@ -133,7 +141,17 @@ std::vector<std::string> TransferRun::RequestHeaders() const {
 }
 
 bool TransferRun::OnBody(const char* data, std::size_t size) {
-    return (headersHandled_ || HandleHeaders()) && Receive(data, size);
+    if (!headersHandled_ && !HandleHeaders()) {
+        return false;
+    }
+    // Taken in reads of at most ReadSize bytes, with the percentage and the pause poll after
+    // each, however much libcurl received at once.
+    for (std::size_t at = 0; at < size; at += ReadSize) {
+        if (!Receive(data + at, std::min(ReadSize, size - at))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool TransferRun::OnPoll(std::int64_t bytesReceived) {
@@ -144,6 +162,7 @@ bool TransferRun::OnPoll(std::int64_t bytesReceived) {
         StopWith(Stop::Pause);
         return false;
     }
+    ReportActivity(false); // the speed falls while nothing arrives
     const auto now = std::chrono::steady_clock::now();
     if (bytesReceived != bytesSeen_) {
         bytesSeen_ = bytesReceived;
@@ -159,18 +178,25 @@ bool TransferRun::OnPoll(std::int64_t bytesReceived) {
     return true;
 }
 
-void TransferRun::StopWith(Stop stop, int code, std::uint32_t error) {
+void TransferRun::StopWith(Stop stop, int code, std::uint32_t error, ErrorSource source) {
     stop_ = stop;
-    failure_ = {code, error};
+    failure_ = {{code, error}, source};
 }
 
-bool TransferRun::PauseRequested() {
-    if (control_.IsAbortRequested()) {
-        return true;
+TransferActivity TransferRun::Activity() {
+    TransferActivity activity;
+    activity.received = received_;
+    activity.total = total_;
+    activity.bytesPerSecond = meter_.BytesPerSecond(std::chrono::steady_clock::now());
+    return activity;
+}
+
+void TransferRun::ReportActivity(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (force || now - lastActivityReport_ >= std::chrono::milliseconds(500)) {
+        lastActivityReport_ = now;
+        Report([activity = Activity()](TransferOwner& owner) { owner.SetActivity(activity); });
     }
-    bool paused = true; // an owner that has gone wants nothing more
-    Report([&](TransferOwner& owner) { paused = owner.IsPauseRequested(); });
-    return paused;
 }
 
 // Runs once, on the final response's headers. False stops the transfer with stop_ set.
@@ -196,7 +222,11 @@ bool TransferRun::HandleHeaders() {
         return false;
     }
     if (status_ < 200 || status_ > 299) {
-        StopWith(Stop::Failure, ResponseStep, static_cast<std::uint32_t>(status_));
+        if (const std::optional<std::string> wait = request_.Header("Retry-After")) {
+            retryAfter_ = ParseRetryAfter(*wait, std::time(nullptr));
+        }
+        StopWith(Stop::Failure, ResponseStep, static_cast<std::uint32_t>(status_),
+                 ErrorSource::HttpStatus);
         return false;
     }
 
@@ -265,7 +295,8 @@ bool TransferRun::WritePending() {
     const int error = WriteAll(task_.fileHandle, pending_.data(), pending_.size());
     pending_.clear();
     if (error != 0) {
-        StopWith(Stop::Failure, BodyStep, static_cast<std::uint32_t>(error));
+        StopWith(Stop::Failure, BodyStep, static_cast<std::uint32_t>(error),
+                 ErrorSource::FileWrite);
         return false;
     }
     return true;
@@ -277,6 +308,8 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
         return false;
     }
     received_ += static_cast<std::int64_t>(size);
+    meter_.Add(static_cast<std::int64_t>(size), std::chrono::steady_clock::now());
+    ReportActivity(false);
     if (total_ != 0) {
         double percent = static_cast<double>(received_) * 100.0 / static_cast<double>(total_);
         if (std::isnan(percent) || percent < 0) {
@@ -292,15 +325,25 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
     return true;
 }
 
-TransferOutcome TransferRun::Fail(int code, std::uint32_t error) {
-    Report([&](TransferOwner& owner) { owner.SetTransferResult(code, error); });
+TransferOutcome TransferRun::Fail(int code, std::uint32_t error, ErrorSource source) {
+    return Fail({{code, error}, source});
+}
+
+TransferOutcome TransferRun::Fail(const TransferFailure& failure) {
+    failure_ = failure;
+    if (failure_.source == ErrorSource::Curl) {
+        failure_.connectErrno = request_.ConnectErrno();
+    }
+    Report([this](TransferOwner& owner) {
+        owner.SetTransferResult(failure_.result.code, failure_.result.systemError);
+    });
     return TransferOutcome::Failed;
 }
 
 TransferOutcome TransferRun::Complete() {
     const OutputCompletion completion = CompleteOutputFile(task_.fileHandle);
     if (completion.error != 0) {
-        return Fail(BodyStep, static_cast<std::uint32_t>(completion.error));
+        return Fail(BodyStep, static_cast<std::uint32_t>(completion.error), ErrorSource::FileMove);
     }
     task_.fileHandle = NoFileHandle;
     Report([](TransferOwner& owner) {

@@ -2,6 +2,8 @@
 
 #include "CurlRequest.h"
 #include "DownloadTask.h"
+#include "SpeedMeter.h"
+#include "TransferActivity.h"
 #include "TransferControl.h"
 #include "TransferResult.h"
 
@@ -11,13 +13,20 @@
 #include <string>
 #include <vector>
 
-// One transfer on the calling thread: the request, the answer's checks, the body into the
-// temporary file, and the completion. Everything it learns goes to the owner through control.
+// One attempt of a transfer on the calling thread: the request, the answer's checks, the body
+// into the temporary file, and the completion. Everything it learns goes to the owner through
+// control; the bytes it receives are counted on meter, which outlives the attempt.
 class TransferRun : private RequestReceiver {
 public:
-    TransferRun(DownloadTask& task, TransferControl& control);
+    TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter);
 
     TransferOutcome Run();
+
+    // After a failed Run: why, and how long the server asked to wait before a retry.
+    const TransferFailure& Failure() const { return failure_; }
+    std::optional<std::chrono::seconds> RetryAfter() const { return retryAfter_; }
+    // Bytes in the file, the whole size (0 while unknown) and the speed, as of now.
+    TransferActivity Activity();
 
 private:
     enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete };
@@ -31,16 +40,21 @@ private:
     bool HandleHeaders();
     bool Receive(const char* data, std::size_t size);
     bool WritePending();
-    bool PauseRequested();
-    void StopWith(Stop stop, int code = 0, std::uint32_t error = 0);
+    bool PauseRequested() { return control_.IsStopWanted(); }
+    void StopWith(Stop stop, int code = 0, std::uint32_t error = 0,
+                  ErrorSource source = ErrorSource::Curl);
+    // At most twice a second, unless forced.
+    void ReportActivity(bool force);
     std::string Validator() const;
     void NameFile();
     void StartFileAgain();
-    TransferOutcome Fail(int code, std::uint32_t error);
+    TransferOutcome Fail(int code, std::uint32_t error, ErrorSource source = ErrorSource::Curl);
+    TransferOutcome Fail(const TransferFailure& failure);
     TransferOutcome Complete();
 
     DownloadTask& task_;
     TransferControl& control_;
+    SpeedMeter& meter_;
     CurlRequest request_;
     std::string target_;
     bool resuming_ = false;
@@ -52,6 +66,8 @@ private:
     std::vector<char> pending_;
     std::int64_t bytesSeen_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;
+    std::chrono::steady_clock::time_point lastActivityReport_;
     Stop stop_ = Stop::None;
-    TransferResult failure_;
+    TransferFailure failure_;
+    std::optional<std::chrono::seconds> retryAfter_;
 };

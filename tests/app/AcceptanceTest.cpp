@@ -2,6 +2,8 @@
 // time against a real nginx, a scripted server and a TLS server on loopback, and the list file
 // the window leaves behind.
 #include "CDownloaderDlg.h"
+#include "CStatusPanel.h"
+#include "ControlLookup.h"
 #include "DownloadQueue.h"
 #include "ListFile.h"
 #include "NginxServer.h"
@@ -18,6 +20,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +114,11 @@ TEST(AcceptanceTest, TypedUrlsEndInTheirStatesFilesAndListFile) {
     const int stallRow = 7;
     ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(*window, stallRow, 1) == "1%"; }, 30000));
     Select(*window, {stallRow});
+    const auto* panel =
+        qobject_cast<CStatusPanel*>(FindControl(window.get(), CDownloaderDlg::StatusPanelId));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return panel->Text().startsWith("slow.bin\n1.0 kB of 100.0 kB, ");
+    })) << panel->Text().toStdString();
     Click(*window, CDownloaderDlg::PauseId);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Queue().Running(); }, 60000));
     QStringList expectedFiles{"taken.txt"};
@@ -126,6 +134,14 @@ TEST(AcceptanceTest, TypedUrlsEndInTheirStatesFilesAndListFile) {
         EXPECT_EQ(ReadFile(file), expected.content);
         expectedFiles.append(QFileInfo(file).fileName());
     }
+    const auto panelSays = [&](int row, const QString& text) {
+        Select(*window, {row});
+        return QTest::qWaitFor([&] { return panel->Text() == text; }) ||
+               (ADD_FAILURE() << panel->Text().toStdString(), false);
+    };
+    EXPECT_TRUE(panelSays(3, rows[3].url + "\nThe server answered 404 Not Found"));
+    EXPECT_EQ(List(*window)->model()->index(3, 0).data(Qt::ToolTipRole), panel->Text());
+    EXPECT_TRUE(panelSays(1, "five.bin\nSaved as " + folder + "/five.bin"));
     const QStringList inFolder = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(QSet<QString>(inFolder.begin(), inFolder.end()),
               QSet<QString>(expectedFiles.begin(), expectedFiles.end()));

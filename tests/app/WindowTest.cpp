@@ -99,6 +99,7 @@ TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     Select(*window, {1, 2});
     Click(*window, Id::StartId);
     ASSERT_TRUE(WaitForStates(*window, {"Done", "Progress", "Waiting"}));
+    Select(*window, {}); // the status panel follows the active row
     Click(*window, Id::RemoveAllId);
     EXPECT_EQ(Column(*window, 3), (QStringList{"Progress"})) << "the running row stays";
     Click(*window, Id::PauseAllId);

@@ -57,6 +57,8 @@ std::string TestHttpServer::Url(const std::string& path) const {
 }
 
 void TestHttpServer::Listen(int port) {
+    // An idle kept-alive connection holds the server's end for this long.
+    server_->set_keep_alive_timeout(1);
     // One route of the server's own, registered before it serves: the test's routes are looked
     // up under a lock, so that they may come while requests are handled.
     server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {

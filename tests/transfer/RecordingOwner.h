@@ -23,6 +23,12 @@ public:
         }
     }
     void SetTotalSize(std::int64_t size) override { totals.push_back(size); }
+    void SetActivity(const TransferActivity& activity) override {
+        activities.push_back(activity);
+        if (onActivity) {
+            onActivity(activity);
+        }
+    }
     void SetFileHandle(FileHandle, FileHandle) override { ++fileRestarts; }
     bool IsPauseRequested() override { return pauseRequested; }
     void OnTransferFinished(TransferOutcome ending) override {
@@ -42,9 +48,11 @@ public:
     std::vector<std::string> names;
     std::vector<int> progress;
     std::vector<std::int64_t> totals;
+    std::vector<TransferActivity> activities;
     int fileRestarts = 0;
     std::atomic<bool> pauseRequested{false};
-    std::function<void(int)> onProgress; // runs on the transfer thread
+    std::function<void(int)> onProgress; // these run on the transfer thread
+    std::function<void(const TransferActivity&)> onActivity;
 
 private:
     std::mutex mutex_;

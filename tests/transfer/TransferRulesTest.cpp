@@ -1,10 +1,12 @@
 #include "TransferRules.h"
 #include "ContentDisposition.h"
 #include "FileNames.h"
+#include "SpeedMeter.h"
 #include "UrlParts.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 
@@ -100,6 +102,64 @@ TEST(TransferRulesTest, ABodyIsAppendedOnlyWhenItIsExactlyTheRestOfTheKnownFile)
         EXPECT_EQ(plan.use, c.use);
         EXPECT_EQ(plan.total, c.total);
     }
+}
+
+TEST(TransferRulesTest, FailuresThatMayHealAreRetriedAfterTheirDelay) {
+    using enum ErrorSource;
+    const struct {
+        int code;
+        std::uint32_t error;
+        ErrorSource source;
+        bool transient;
+    } failures[] = {
+        {4, CURLE_COULDNT_CONNECT, Curl, true},
+        {4, CURLE_COULDNT_RESOLVE_HOST, Curl, true},
+        {4, CURLE_OPERATION_TIMEDOUT, Curl, true},
+        {4, CURLE_PEER_FAILED_VERIFICATION, Curl, false},
+        {5, CURLE_UNSUPPORTED_PROTOCOL, Curl, false},
+        {6, CURLE_SEND_ERROR, Curl, true},
+        {8, CURLE_RECV_ERROR, Curl, true},
+        {8, 503, HttpStatus, true},
+        {8, 429, HttpStatus, true},
+        {8, 404, HttpStatus, false},
+        {8, 501, HttpStatus, false},
+        {9, CURLE_PARTIAL_FILE, Curl, true},
+        {9, ENOSPC, FileWrite, false},
+        {9, EXDEV, FileMove, false},
+    };
+    for (const auto& f : failures) {
+        EXPECT_EQ(IsTransientFailure({{f.code, f.error}, f.source}), f.transient) << f.error;
+    }
+    using std::chrono::seconds;
+    EXPECT_EQ(RetryDelay(1, seconds(2), std::nullopt), seconds(2));
+    EXPECT_EQ(RetryDelay(5, seconds(2), std::nullopt), seconds(32));
+    EXPECT_EQ(RetryDelay(5, seconds(2), seconds(7)), seconds(7));
+    EXPECT_EQ(RetryDelay(1, seconds(2), seconds(900)), seconds(300));
+    const std::time_t date = 1445412480; // Wed, 21 Oct 2015 07:28:00 GMT
+    const std::pair<const char*, std::optional<seconds>> waits[] = {
+        {" 120 ", seconds(120)},
+        {"99999", seconds(300)},
+        {"soon", std::nullopt},
+        {"Wed, 21 Oct 2015 07:28:00 GMT", seconds(30)},
+        {"Tue, 20 Oct 2015 07:28:00 GMT", seconds(0)},
+    };
+    for (const auto& [value, wait] : waits) {
+        EXPECT_EQ(ParseRetryAfter(value, date - 30), wait) << value;
+    }
+}
+
+TEST(TransferRulesTest, SpeedIsAveragedOverTheLastSeconds) {
+    SpeedMeter meter;
+    const auto start = SpeedMeter::Clock::now();
+    using std::chrono::milliseconds;
+    meter.Add(1000, start);
+    meter.Add(1000, start + milliseconds(500));
+    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(1000)), 2000);
+    for (int quarter = 4; quarter < 40; ++quarter) {
+        meter.Add(1000, start + milliseconds(250 * quarter));
+    }
+    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(9999)), 4000);
+    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(20000)), 0);
 }
 
 TEST(FileNamesTest, NamesShowWhatIsOnDisk) {

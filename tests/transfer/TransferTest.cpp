@@ -1,4 +1,5 @@
 #include "Transfer.h"
+#include "ConnectionShare.h"
 #include "FileOperations.h"
 #include "LoopbackPort.h"
 #include "NginxServer.h"
@@ -16,6 +17,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include <mutex>
+#include <set>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -39,6 +43,12 @@ void Respond(httplib::Response& response, int status, const httplib::Headers& he
                                           });
 }
 
+std::string RandomBytes(std::size_t size, quint32 seed) {
+    std::string bytes(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
 // One transfer, run to its end: what it reported, and its temporary file.
 struct Download {
     RecordingOwner owner;
@@ -59,6 +69,7 @@ protected:
         EXPECT_TRUE(::write(download->task.fileHandle, existing.data(), existing.size()) >= 0);
         download->task.knownSize = knownSize;
         download->task.resumeOffset = static_cast<std::int64_t>(existing.size());
+        download->task.retries = 0;
         if (prepare) {
             prepare(*download);
         }
@@ -246,8 +257,10 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
     SetNewVersionHook({});
 }
 
+// The first 10000 bytes arrive at once, but are taken in reads of 4096 with a pause poll after
+// each.
 TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
-    server.GetStalling("/stall.bin", 100000, std::string(100, 'x'));
+    server.GetStalling("/stall.bin", 100000, std::string(10000, 'x'));
     for (const bool pause : {true, false}) {
         const auto download = Fetch(server.Url("/stall.bin"), "", 0, [pause](Download& d) {
             d.task.stallTimeout = 1s;
@@ -256,15 +269,129 @@ TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
         EXPECT_EQ(download->owner.outcome,
                   pause ? TransferOutcome::Paused : TransferOutcome::Failed);
         EXPECT_EQ(download->owner.result.code, pause ? 0 : 9);
-        EXPECT_EQ(ReadFile(download->tempPath), std::string(100, 'x'));
+        EXPECT_EQ(ReadFile(download->tempPath), std::string(pause ? 4096 : 10000, 'x'));
         EXPECT_TRUE(FindOutputFile(download->task.fileHandle).has_value());
     }
 }
 
-std::string RandomBytes(std::size_t size, quint32 seed) {
-    std::string bytes(size, '\0');
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
+// A failure that may heal is retried, resuming from the file's size, after the doubled delay or
+// the server's Retry-After; others end at once; a pause ends the wait.
+TEST_F(TransferTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
+    const std::string body = RandomBytes(100000, 7);
+    struct Request {
+        std::string path, range;
+        std::chrono::steady_clock::time_point at;
+    };
+    auto log = std::make_shared<std::pair<std::mutex, std::vector<Request>>>();
+    server.Get("/.*", [log, body](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard lock(log->first);
+        int earlier = 0;
+        for (const Request& logged : log->second) {
+            earlier += logged.path == request.path ? 1 : 0;
+        }
+        log->second.push_back(
+            {request.path, request.get_header_value("Range"), std::chrono::steady_clock::now()});
+        if (request.path == "/heal") {
+            response.set_content_provider(
+                body.size(), "application/octet-stream",
+                [body, earlier](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    // The first answer breaks off halfway.
+                    const std::size_t piece = earlier == 0 ? 50000 - offset : length;
+                    return sink.write(body.data() + offset, std::min(length, piece)) &&
+                           (earlier > 0 || offset + piece < 50000);
+                });
+        } else if (request.path == "/later" && earlier > 0) {
+            response.set_content("later", "text/plain");
+        } else {
+            response.status = request.path == "/missing" ? 404 : 503;
+            response.set_header("Retry-After", request.path == "/later" ? "1" : "");
+        }
+    });
+    const struct {
+        std::string path;
+        bool pause;
+        TransferOutcome outcome;
+        std::size_t requests;
+        std::string file;
+        std::string secondRange;
+    } cases[] = {
+        {"/heal", false, TransferOutcome::Completed, 2, body, "bytes=50000-"},
+        {"/busy", false, TransferOutcome::Failed, 6, "<missing>", ""},
+        {"/later", false, TransferOutcome::Completed, 2, "later", ""},
+        {"/missing", false, TransferOutcome::Failed, 1, "<missing>", ""},
+        {"/busy", true, TransferOutcome::Paused, 1, "<missing>", ""},
+    };
+    for (const auto& c : cases) {
+        log->second.clear();
+        const auto started = std::chrono::steady_clock::now();
+        const auto download = Fetch(server.Url(c.path), "", 0, [&c](Download& d) {
+            d.task.retries = 5;
+            d.task.firstRetryDelay = c.pause ? 10s : 50ms;
+            if (c.pause) {
+                d.owner.onActivity = [&owner = d.owner](const TransferActivity& activity) {
+                    owner.pauseRequested = activity.retry > 0;
+                };
+            }
+        });
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(download->owner.outcome, c.outcome);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "a pause ends the wait";
+        ASSERT_EQ(log->second.size(), c.requests);
+        EXPECT_TRUE(ReadFile(PathOf(c.path.substr(1))) == c.file);
+        if (c.requests == 2) {
+            EXPECT_EQ(log->second[1].range, c.secondRange);
+            EXPECT_GE(log->second[1].at - log->second[0].at, c.path == "/later" ? 1s : 50ms);
+        }
+    }
+    std::set<int> retries;
+    const auto& busy = Fetch(server.Url("/busy"), "", 0, [](Download& d) {
+                           d.task.retries = 2;
+                           d.task.firstRetryDelay = 10ms;
+                       })->owner;
+    for (const TransferActivity& activity : busy.activities) {
+        retries.insert(activity.retry * 10 + activity.retries);
+    }
+    EXPECT_EQ(retries, (std::set<int>{0, 12, 22}));
+    ASSERT_TRUE(busy.activities.back().failure.has_value());
+    EXPECT_EQ(busy.activities.back().failure->result.systemError, 503u);
+    EXPECT_EQ(busy.activities.back().failure->source, ErrorSource::HttpStatus);
+}
+
+TEST_F(TransferTest, FilesOfOneHostShareAConnectionButNeverSkipTheCertificateCheck) {
+    server.Get("/port/.*", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(std::to_string(request.remote_port), "text/plain");
+    });
+    const auto connections = std::make_shared<ConnectionShare>();
+    const auto shared = [connections](Download& download) {
+        download.task.connections = connections;
+    };
+    for (const char* name : {"a", "b", "c"}) {
+        Fetch(server.Url("/port/") + name, "", 0, shared);
+    }
+    EXPECT_NE(ReadFile(PathOf("a")), "<missing>");
+    EXPECT_EQ(ReadFile(PathOf("b")), ReadFile(PathOf("a"))) << "the client's port: one connection";
+    EXPECT_EQ(ReadFile(PathOf("c")), ReadFile(PathOf("a")));
+
+    // A host trusted once, then serving another certificate on the same port.
+    const std::string trusted = PathOf("trusted.pem"), other = PathOf("other.pem");
+    ASSERT_TRUE(TestHttpServer::MakeCertificate(trusted, PathOf("trusted.key")) &&
+                TestHttpServer::MakeCertificate(other, PathOf("other.key")));
+    ::setenv("SSL_CERT_FILE", trusted.c_str(), 1);
+    int port = 0;
+    for (const std::string& certificate : {trusted, other}) {
+        TestHttpServer tls(certificate, certificate.substr(0, certificate.size() - 3) + "key",
+                           port);
+        port = tls.port();
+        tls.Get("/tls.bin", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("secret", "text/plain");
+        });
+        const auto download = Fetch(tls.Url("/tls.bin"), "", 0, shared);
+        EXPECT_EQ(download->owner.result.code, certificate == trusted ? 0 : 4);
+        EXPECT_EQ(download->owner.result.systemError,
+                  certificate == trusted ? 0 : CURLE_PEER_FAILED_VERIFICATION);
+    }
+    ::unsetenv("SSL_CERT_FILE");
+    EXPECT_EQ(ReadFile(PathOf("tls (1).bin")), "<missing>");
 }
 
 TEST(NginxTransferTest, AResumeAppendsToTheSameFileAndStartsAgainWhenTheFileChanged) {

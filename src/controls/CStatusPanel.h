@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QFrame>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class QPaintEvent;
+
+// The sunken panel under the list: lines of text on the left and, when it has any, a graph of
+// speeds on the right, the newest at the right edge, scaled to the highest. Clicks go through it
+// to whatever lies below.
+class CStatusPanel : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit CStatusPanel(QWidget* parent = nullptr);
+
+    void SetText(const QString& text);
+    const QString& Text() const { return text_; }
+    void SetSpeeds(std::vector<std::int64_t> speeds);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+    std::vector<std::int64_t> speeds_;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <array>
+#include <mutex>
+
+// The connections, TLS sessions and name lookups that successive transfers share, as curl keeps
+// them between the files of one run: a queue of files from one host pays for its connection,
+// handshake and lookup once. libcurl's lock callbacks guard it, so transfers on different threads
+// may use it. A session is only offered again to the same host with the same settings, and
+// certificates are still checked on every new connection.
+class ConnectionShare {
+public:
+    ConnectionShare();
+    ~ConnectionShare();
+    ConnectionShare(const ConnectionShare&) = delete;
+    ConnectionShare& operator=(const ConnectionShare&) = delete;
+
+    CURLSH* Handle() const { return share_; }
+
+private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
+    static void Unlock(CURL*, curl_lock_data data, void* self);
+
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+    CURLSH* share_ = nullptr;
+};
