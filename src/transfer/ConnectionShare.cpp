@@ -18,7 +18,27 @@ ConnectionShare::ConnectionShare() {
 }
 
 ConnectionShare::~ConnectionShare() {
+    curl_easy_cleanup(kept_); // before the share it may still use
     curl_share_cleanup(share_);
+}
+
+CURL* ConnectionShare::TakeEasyHandle() {
+    CURL* handle = nullptr;
+    {
+        std::lock_guard lock(keptMutex_);
+        std::swap(handle, kept_);
+    }
+    if (handle == nullptr) {
+        return curl_easy_init();
+    }
+    curl_easy_reset(handle);
+    return handle;
+}
+
+void ConnectionShare::KeepEasyHandle(CURL* handle) {
+    std::lock_guard lock(keptMutex_);
+    std::swap(handle, kept_);
+    curl_easy_cleanup(handle);
 }
 
 void ConnectionShare::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {

@@ -1,5 +1,7 @@
 #include "CurlRequest.h"
 
+#include "ConnectionShare.h"
+
 #include "ProgramVersion.h"
 #include "TextCompare.h"
 
@@ -24,10 +26,21 @@ CurlRequest::CurlRequest() {
     InitializeCurl();
 }
 
-CurlRequest::~CurlRequest() = default;
+CurlRequest::~CurlRequest() {
+    ReleaseHandle();
+}
+
+void CurlRequest::ReleaseHandle() {
+    if (connections_ != nullptr && handle_) {
+        connections_->KeepEasyHandle(handle_.release());
+    }
+    handle_.reset();
+}
 
 TransferResult CurlRequest::Prepare(const RequestOptions& options, RequestReceiver& receiver) {
-    handle_.reset(curl_easy_init());
+    ReleaseHandle();
+    connections_ = options.connections;
+    handle_.reset(connections_ != nullptr ? connections_->TakeEasyHandle() : curl_easy_init());
     if (!handle_) {
         return {NoHandleStep, CURLE_FAILED_INIT};
     }
@@ -59,8 +72,8 @@ TransferResult CurlRequest::Prepare(const RequestOptions& options, RequestReceiv
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, MaxRedirects);
     set(CURLOPT_BUFFERSIZE, ReceiveSize);
-    if (options.share != nullptr) {
-        set(CURLOPT_SHARE, options.share);
+    if (connections_ != nullptr && connections_->Handle() != nullptr) {
+        set(CURLOPT_SHARE, connections_->Handle());
     }
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     set(CURLOPT_WRITEFUNCTION, &CurlRequest::OnWrite);

@@ -21,6 +21,8 @@ public:
     virtual bool OnPoll(std::int64_t bytesReceived) = 0;
 };
 
+class ConnectionShare;
+
 // libcurl's process-wide set-up, done once before any other call.
 void InitializeCurl();
 
@@ -28,7 +30,8 @@ struct RequestOptions {
     std::string url;
     std::vector<std::string> headers; // "Name: value", sent as they are
     std::chrono::milliseconds connectTimeout{30000};
-    CURLSH* share = nullptr; // connections and sessions kept between requests; none: its own
+    // Connections, sessions and the easy handle kept between requests; none: its own.
+    ConnectionShare* connections = nullptr;
 };
 
 // One GET on a libcurl easy handle: http and https only, redirects followed (at most 10, http
@@ -65,6 +68,10 @@ private:
     static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* receiver);
     static int OnProgress(void* receiver, curl_off_t, curl_off_t received, curl_off_t, curl_off_t);
 
+    // Hands the handle back to the connections it came from, or cleans it up.
+    void ReleaseHandle();
+
     std::unique_ptr<CURL, EasyDeleter> handle_;
+    ConnectionShare* connections_ = nullptr;
     std::unique_ptr<curl_slist, ListDeleter> headers_;
 };

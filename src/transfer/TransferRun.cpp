@@ -1,6 +1,5 @@
 #include "TransferRun.h"
 
-#include "ConnectionShare.h"
 #include "ContentDisposition.h"
 #include "FileNames.h"
 #include "FileOperations.h"
@@ -75,10 +74,8 @@ TransferOutcome TransferRun::Run() {
         stop_ = Stop::None;
         bytesSeen_ = 0;
         lastActivity_ = std::chrono::steady_clock::now();
-        const TransferResult prepared =
-            request_.Prepare({url, RequestHeaders(), task_.connectTimeout,
-                              task_.connections ? task_.connections->Handle() : nullptr},
-                             *this);
+        const TransferResult prepared = request_.Prepare(
+            {url, RequestHeaders(), task_.connectTimeout, task_.connections.get()}, *this);
         if (prepared.code != CompletedStep) {
             return Fail(prepared.code, prepared.systemError);
         }

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 NginxServer::NginxServer(const std::string& root, const std::string& locationConfig,
-                         const std::string& serverConfig) {
+                         const std::string& serverConfig, const std::string& httpConfig) {
     const std::string prefix = prefix_.path().toStdString();
     // A port may be taken between choosing and binding it: a few tries.
     for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
@@ -20,7 +20,7 @@ NginxServer::NginxServer(const std::string& root, const std::string& locationCon
         config.write(((geteuid() == 0 ? "user root;\n" : "") + std::string("daemon off;\n") +
                       "master_process off;\nworker_processes 1;\npid " + prefix + "/nginx.pid;\n" +
                       "error_log " + prefix + "/error.log;\nevents { worker_connections 256; }\n" +
-                      "http {\n  access_log off;\n  sendfile on;\n" +
+                      "http {\n  access_log off;\n  " + httpConfig + "\n  sendfile on;\n" +
                       "  default_type application/octet-stream;\n  client_body_temp_path " +
                       prefix + "/body;\n  proxy_temp_path " + prefix + "/proxy;\n" +
                       "  fastcgi_temp_path " + prefix + "/fcgi;\n  uwsgi_temp_path " + prefix +
