@@ -4,8 +4,11 @@
 #include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "ResourceImages.h"
+#include "UrlLines.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 
@@ -41,6 +44,12 @@ CAddUrlsDlg::CAddUrlsDlg(QWidget* parent) : QDialog(parent) {
     connect(button(PasteId), &QAbstractButton::clicked, this, &CAddUrlsDlg::OnPaste);
     connect(button(OkId), &QAbstractButton::clicked, this, &CAddUrlsDlg::accept);
     connect(button(CancelId), &QAbstractButton::clicked, this, &CAddUrlsDlg::reject);
+    // URLs copied just before are what the user most likely wants to add.
+    const std::string copied = QApplication::clipboard()->text().toStdString();
+    if (HoldsOnlyUrls(copied)) {
+        urlField_->setPlainText(QString::fromStdString(SchemeUrlText(copied)));
+        urlField_->selectAll();
+    }
     urlField_->setFocus();
 }
 

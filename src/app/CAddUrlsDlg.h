@@ -6,7 +6,8 @@
 class QKeyEvent;
 class QPlainTextEdit;
 
-// Collects one or more URLs, one per line. Splitting them is the caller's business.
+// Collects one or more URLs, one per line. Splitting them is the caller's business. When the
+// clipboard holds URLs and nothing else, the field starts with them, selected.
 class CAddUrlsDlg : public QDialog {
     Q_OBJECT
 

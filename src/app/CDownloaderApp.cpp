@@ -54,10 +54,10 @@ CDownloaderApp::~CDownloaderApp() {
     signal(SIGINT, SIG_DFL);
 }
 
-bool CDownloaderApp::InitInstance() {
+bool CDownloaderApp::InitInstance(const QStringList& urls) {
     SingleInstance instance(QString::fromStdString(ListFilePath()));
     if (!instance.Acquire()) {
-        if (!instance.HandOver(QByteArray())) {
+        if (!instance.HandOver(urls.join('\n').toUtf8())) {
             QTextStream(stderr) << "Dartflux already runs with this list, but does not answer.\n";
         }
         return false;
@@ -65,11 +65,14 @@ bool CDownloaderApp::InitInstance() {
     CDownloaderDlg window;
     // Destroyed before the window: its teardown never waits for a question to be answered.
     const NewVersionBridge newVersions(window.Queue());
-    connect(&instance, &SingleInstance::messageReceived, &window, [&window] {
-        window.showNormal();
-        window.raise();
-        window.activateWindow();
-    });
+    connect(&instance, &SingleInstance::messageReceived, &window,
+            [&window](const QByteArray& message) {
+                window.AddAndStart(message.toStdString());
+                window.showNormal();
+                window.raise();
+                window.activateWindow();
+            });
+    window.AddAndStart(urls.join('\n').toStdString());
     mainWindow_ = &window;
     window.exec();
     mainWindow_ = nullptr;

@@ -14,6 +14,7 @@
 #include "ProgramVersion.h"
 #include "ResourceImages.h"
 #include "RowText.h"
+#include "UrlLines.h"
 
 #include <QAbstractButton>
 #include <QDesktopServices>
@@ -24,6 +25,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <numeric>
 #include <unordered_set>
 
 namespace {
@@ -107,6 +109,17 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
             });
     connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
     connect(queue_.get(), &QAbstractItemModel::modelReset, this, &CDownloaderDlg::ShowStatusSoon);
+    connect(list_, &CProgressListCtrl::textOffered, this,
+            [this](const QString& text) { queue_->AddUrls(SchemeUrlText(text.toStdString())); });
+    connect(queue_.get(), &DownloadQueue::downloadFailed, this, [this](int row) {
+        if (!isActiveWindow()) {
+            notifier_.Notify("Download failed: " +
+                             QString::fromStdString(queue_->StatusText(row)).replace('\n', ": "));
+        }
+    });
+    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
+        notifier_.Notify(QString("Downloads finished: %1 done, %2 failed").arg(done).arg(failed));
+    });
 
     queue_->Folder() = DownloadFolder::FromSettings();
     queue_->LoadList();
@@ -155,6 +168,10 @@ void CDownloaderDlg::BuildControls(int top) {
     list_ = static_cast<CProgressListCtrl*>(FindControl(this, ListId));
     folderField_ = static_cast<QLineEdit*>(FindControl(this, FolderFieldId));
     statusPanel_ = static_cast<CStatusPanel*>(FindControl(this, StatusPanelId));
+    // Buttons are named by their captions; these by what a screen reader should say.
+    list_->setAccessibleName("Downloads");
+    folderField_->setAccessibleName("Save to");
+    statusPanel_->setAccessibleName("Status");
     list_->setModel(queue_.get());
     for (int column = 0; column < 4; ++column) {
         list_->setColumnWidth(column, ColumnWidths[column]);
@@ -226,6 +243,16 @@ void CDownloaderDlg::OnCommand(int id) {
     default:
         break;
     }
+}
+
+void CDownloaderDlg::AddAndStart(const std::string& urls) {
+    const int added = queue_->AddUrls(urls);
+    if (added == 0) {
+        return; // Start on no rows would still run the queue
+    }
+    std::vector<int> rows(static_cast<std::size_t>(added));
+    std::iota(rows.begin(), rows.end(), queue_->Count() - added);
+    queue_->OnStart(rows);
 }
 
 void CDownloaderDlg::SaveState() {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "CDraggableDialog.h"
+#include "DesktopNotifier.h"
 
 #include <QString>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class DownloadQueue;
@@ -52,6 +54,10 @@ public:
     // Routes a command id as a button, menu entry or the click area sends it.
     void OnCommand(int id);
 
+    // URLs one per line, as the command line hands them: added as Add URL adds them, then
+    // started as Start starts selected rows.
+    void AddAndStart(const std::string& urls);
+
     // Writes the list and the folder now, for a session that is ending.
     void SaveState();
 
@@ -85,6 +91,7 @@ private:
     QLineEdit* folderField_ = nullptr;
     CStatusPanel* statusPanel_ = nullptr;
     QTimer statusTimer_;
+    DesktopNotifier notifier_;
     // Nothing sets it: the click area opens nothing.
     QString linkTarget_;
 };

@@ -1,7 +1,9 @@
 #include "CDownloaderApp.h"
+#include "CommandLine.h"
 
 int main(int argc, char* argv[]) {
+    const QStringList urls = UrlsFromCommandLine(argc, argv);
     CDownloaderApp application(argc, argv);
-    application.InitInstance();
+    application.InitInstance(urls);
     return 0;
 }

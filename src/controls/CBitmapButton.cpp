@@ -17,7 +17,7 @@ void CBitmapButton::LoadBitmaps(int normalId, int selectedId, int focusedId, int
 }
 
 QSize CBitmapButton::sizeHint() const {
-    return m_normal.size();
+    return m_normal.deviceIndependentSize().toSize();
 }
 
 QSize CBitmapButton::minimumSizeHint() const {

@@ -35,10 +35,10 @@ void CIconTextButton::SetIconBitmap(int resourceId) {
 
 QSize CIconTextButton::sizeHint() const {
     const QFontMetrics metrics(font());
-    const int width =
-        std::max(m_iconBitmap.width(), metrics.horizontalAdvance(text())) + 2 * kFramePadding;
+    const QSize icon = m_iconBitmap.deviceIndependentSize().toSize();
+    const int width = std::max(icon.width(), metrics.horizontalAdvance(text())) + 2 * kFramePadding;
     const int height =
-        kFramePadding + m_iconBitmap.height() + kIconLift + metrics.height() + kCaptionBottomMargin;
+        kFramePadding + icon.height() + kIconLift + metrics.height() + kCaptionBottomMargin;
     return {width, height};
 }
 
@@ -59,8 +59,9 @@ void CIconTextButton::paintEvent(QPaintEvent*) {
     painter.drawText(content, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextSingleLine, text());
 
     if (!m_iconBitmap.isNull()) {
-        const int x = content.left() + (content.width() - m_iconBitmap.width()) / 2;
-        const int y = content.top() + (content.height() - m_iconBitmap.height()) / 2 - kIconLift;
+        const QSize icon = m_iconBitmap.deviceIndependentSize().toSize();
+        const int x = content.left() + (content.width() - icon.width()) / 2;
+        const int y = content.top() + (content.height() - icon.height()) / 2 - kIconLift;
         DrawKeyedBitmap(painter, x, y, m_iconBitmap);
     }
 }

@@ -23,6 +23,7 @@ CStatusPanel::CStatusPanel(QWidget* parent) : QFrame(parent) {
 void CStatusPanel::SetText(const QString& text) {
     if (text != text_) {
         text_ = text;
+        setAccessibleDescription(text);
         update();
     }
 }

@@ -15,6 +15,7 @@ QImage CutOutKeyColour(const QImage& image) {
             line[x] = opaque == kKeyColour ? 0 : opaque;
         }
     }
+    keyed.setDevicePixelRatio(image.devicePixelRatio());
     return keyed;
 }
 

@@ -112,6 +112,7 @@ void DownloadQueue::OnPauseAll() {
     }
     running_ = false;
     restartFromTop_ = false;
+    doneInRun_ = failedInRun_ = 0;
     PauseAllStates();
 }
 
@@ -199,6 +200,10 @@ void DownloadQueue::AdvanceQueue() {
         if (!found) {
             running_ = false;
             cursor_ = 0;
+            if (doneInRun_ + failedInRun_ > 0) {
+                emit ranEmpty(doneInRun_, failedInRun_);
+            }
+            doneInRun_ = failedInRun_ = 0;
             return;
         }
         if (StartActiveTransfer()) {
@@ -251,10 +256,13 @@ void DownloadQueue::OnTransferFinished(TransferOutcome outcome) {
     switch (outcome) {
     case TransferOutcome::Failed:
         SetState(row, DownloadState::Error);
+        ++failedInRun_;
+        emit downloadFailed(row);
         break;
     case TransferOutcome::Completed:
         item.fileHandle = NoFileHandle;
         SetState(row, DownloadState::Done);
+        ++doneInRun_;
         break;
     case TransferOutcome::Paused:
         // The partial file stays for a resume. A Waiting item (paused, then started again while

@@ -97,6 +97,11 @@ signals:
     void listSaved();
     // Teardown begins: nothing may wait for this queue any more.
     void tearingDown();
+    // A row's transfer ended as Error.
+    void downloadFailed(int row);
+    // The queue stopped by itself, having nothing left to start, after this many transfers
+    // ended Done and Error since it began to run.
+    void ranEmpty(int done, int failed);
 
 private:
     // The transfer's reports, handed over to this thread.
@@ -137,6 +142,8 @@ private:
     // Start or Start All came while a paused transfer wound down: scan from the top once it ends.
     bool restartFromTop_ = false;
     bool tornDown_ = false;
+    int doneInRun_ = 0;
+    int failedInRun_ = 0;
     // Reports come at most about twice a second.
     static constexpr std::size_t SpeedHistoryLength = 120;
     std::deque<std::int64_t> speedHistory_;

@@ -3,12 +3,23 @@
 #include "SplitText.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
 bool IsControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7F;
+}
+
+bool HasScheme(const std::string& line) {
+    const std::size_t end = line.find("://");
+    const auto isSchemeChar = [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+    };
+    return end != std::string::npos && end > 0 && end + 3 < line.size() &&
+           std::isalpha(static_cast<unsigned char>(line[0])) &&
+           std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(end), isSchemeChar);
 }
 
 } // namespace
@@ -26,6 +37,21 @@ std::vector<std::string> UrlLines(const std::string& text) {
         }
     }
     return urls;
+}
+
+std::string SchemeUrlText(const std::string& text) {
+    std::string urls;
+    for (const std::string& line : UrlLines(text)) {
+        if (HasScheme(line)) {
+            urls += urls.empty() ? line : "\n" + line;
+        }
+    }
+    return urls;
+}
+
+bool HoldsOnlyUrls(const std::string& text) {
+    const std::vector<std::string> lines = UrlLines(text);
+    return !lines.empty() && std::all_of(lines.begin(), lines.end(), HasScheme);
 }
 
 DownloadItems UrlItems(const std::string& text) {

@@ -10,5 +10,12 @@
 // Lines left empty are dropped.
 std::vector<std::string> UrlLines(const std::string& text);
 
+// The URL lines (see UrlLines) that start with a scheme ("https://..."), one per line: what a
+// drop or a paste offers may hold other text, which is left out.
+std::string SchemeUrlText(const std::string& text);
+
+// Whether text holds URLs with a scheme and no other line.
+bool HoldsOnlyUrls(const std::string& text);
+
 // One Ready item per URL line, showing its URL until its transfer learns a name.
 DownloadItems UrlItems(const std::string& text);

@@ -1,5 +1,6 @@
-// Draws every picture of the program and writes them as PNG files named by resource id.
-// The PNGs are committed; run this only to redraw them: dartflux_draw_resources <folder>.
+// Draws every picture of the program and writes them as PNG files named by resource id, each
+// bitmap also at twice the size for high-density screens ("bitmap<id>@2x.png"). The PNGs are
+// committed; run this only to redraw them: dartflux_draw_resources <folder>.
 
 #include <QColor>
 #include <QDir>
@@ -85,7 +86,12 @@ QImage OnKeyColour(const QImage& drawing) {
     return keyed;
 }
 
+QString BitmapName(int id, int scale) {
+    return QString("bitmap%1%2.png").arg(id).arg(scale == 2 ? "@2x" : "");
+}
+
 // Progress bar pieces: 1-bit images, colour 0 blue, colour 1 near-white; one string per column.
+// At twice the size every pixel becomes two by two.
 void SaveBarPiece(int id, const QStringList& columns) {
     QImage piece(static_cast<int>(columns.size()), 7, QImage::Format_Mono);
     piece.setColorTable({kBarBlue.rgb(), kBarWhite.rgb()});
@@ -95,7 +101,9 @@ void SaveBarPiece(int id, const QStringList& columns) {
             piece.setPixel(x, y, columns[x][y] == 'B' ? 0 : 1);
         }
     }
-    Save(piece, QString("bitmap%1.png").arg(id));
+    Save(piece, BitmapName(id, 1));
+    Save(piece.scaled(piece.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation),
+         BitmapName(id, 2));
 }
 
 void DrawDownArrowIntoTray(QPainter& painter) {
@@ -174,16 +182,19 @@ void DrawPageWithBadge(QPainter& painter, const Drawing& badge) {
 }
 
 void SaveToolbarIcon(int id, const Drawing& draw) {
-    Save(OnKeyColour(DrawTransparent(QSize(24, 24), 24, draw)), QString("bitmap%1.png").arg(id));
+    for (const int scale : {1, 2}) {
+        Save(OnKeyColour(DrawTransparent(QSize(24, 24) * scale, 24, draw)), BitmapName(id, scale));
+    }
 }
 
 enum class ButtonLook { Normal, Focused, Pressed };
 
-QImage DrawButtonPicture(const QString& caption, ButtonLook look) {
-    QImage picture(89, 24, QImage::Format_ARGB32_Premultiplied);
+QImage DrawButtonPicture(const QString& caption, ButtonLook look, int scale) {
+    QImage picture(89 * scale, 24 * scale, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
 
     const QColor top = look == ButtonLook::Pressed ? QColor(196, 196, 196) : QColor(255, 255, 255);
     const QColor bottom =
@@ -217,9 +228,13 @@ QImage DrawButtonPicture(const QString& caption, ButtonLook look) {
 
 // Each caption gets three pictures with consecutive ids: focused, normal, pressed.
 void SaveButtonPictures(int firstId, const QString& caption) {
-    Save(DrawButtonPicture(caption, ButtonLook::Focused), QString("bitmap%1.png").arg(firstId));
-    Save(DrawButtonPicture(caption, ButtonLook::Normal), QString("bitmap%1.png").arg(firstId + 1));
-    Save(DrawButtonPicture(caption, ButtonLook::Pressed), QString("bitmap%1.png").arg(firstId + 2));
+    for (const int scale : {1, 2}) {
+        for (const auto& [id, look] : {std::pair{firstId, ButtonLook::Focused},
+                                       {firstId + 1, ButtonLook::Normal},
+                                       {firstId + 2, ButtonLook::Pressed}}) {
+            Save(DrawButtonPicture(caption, look, scale), BitmapName(id, scale));
+        }
+    }
 }
 
 void DrawAddUrlsIcon(QPainter& painter) {
@@ -233,13 +248,14 @@ void DrawAddUrlsIcon(QPainter& painter) {
 }
 
 void SaveIcons() {
-    for (const int size : {16, 48, 256}) {
+    for (const int size : {16, 48, 64, 256}) {
         Save(DrawTransparent(QSize(size, size), 32, DrawDownArrowIntoTray),
              QString("icon140-%1.png").arg(size));
     }
     Save(DrawTransparent(QSize(32, 32), 32, DrawDownArrowIntoTray), "icon140.png");
     Save(DrawTransparent(QSize(16, 16), 32, DrawAddUrlsIcon), "icon141-16.png");
     Save(DrawTransparent(QSize(32, 32), 32, DrawAddUrlsIcon), "icon141.png");
+    Save(DrawTransparent(QSize(64, 64), 32, DrawAddUrlsIcon), "icon141-64.png");
 }
 
 void SaveProgressBarPieces() {
@@ -266,12 +282,16 @@ void SaveToolbarIcons() {
 }
 
 void SaveSeparator() {
-    QImage separator(2, 40, QImage::Format_RGB32);
-    for (int y = 0; y < 40; ++y) {
-        separator.setPixel(0, y, qRgb(160, 160, 160));
-        separator.setPixel(1, y, qRgb(255, 255, 255));
+    for (const int scale : {1, 2}) {
+        QImage separator(2 * scale, 40 * scale, QImage::Format_RGB32);
+        separator.fill(qRgb(255, 255, 255));
+        for (int y = 0; y < separator.height(); ++y) {
+            for (int x = 0; x < scale; ++x) {
+                separator.setPixel(x, y, qRgb(160, 160, 160));
+            }
+        }
+        Save(separator, BitmapName(166, scale));
     }
-    Save(separator, "bitmap166.png");
 }
 
 } // namespace

@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace {
 
@@ -50,14 +54,20 @@ protected:
         QFile::remove(QString::fromStdString(SettingsLocation()));
         QFile::remove(QString::fromStdString(DefaultListPath()));
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
-        // 3 MB in pieces of 32 KiB, 10 ms apart: slow enough to be caught midway.
-        server.Get("/slow/.*", [ranges = ranges](const httplib::Request& request,
+        // 3 MB in pieces of 32 KiB, held after the first megabyte until the test releases them:
+        // a download to be caught midway.
+        server.Get("/slow/.*", [served = served](const httplib::Request& request,
                                                  httplib::Response& response) {
-            ranges->push_back(request.get_header_value("Range"));
+            {
+                const std::lock_guard lock(served->mutex);
+                served->ranges[request.path] = request.get_header_value("Range");
+            }
             response.set_content_provider(
                 Body().size(), "application/octet-stream",
-                [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                [served](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    while (offset >= 1000000 && !served->released) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
                     return sink.write(Body().data() + offset, std::min<std::size_t>(length, 32768));
                 });
         });
@@ -81,7 +91,12 @@ protected:
     }
 
     QTemporaryDir downloads;
-    std::shared_ptr<std::vector<std::string>> ranges = std::make_shared<std::vector<std::string>>();
+    struct Served {
+        std::mutex mutex;
+        std::map<std::string, std::string> ranges; // of each path's last request
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<Served> served = std::make_shared<Served>();
     TestHttpServer server;
 };
 
@@ -89,7 +104,6 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
     for (const int signal : {SIGKILL, SIGTERM}) {
         SCOPED_TRACE(signal);
         QFile::remove(QString::fromStdString(DefaultListPath()));
-        ranges->clear();
         const QString url = QString::fromStdString(server.Url("/slow/" + std::to_string(signal)));
         Program first({url});
         ASSERT_TRUE(first.Ready());
@@ -103,18 +117,22 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
                 return kept > 0 && items[0]->totalSize == 3000000;
             },
             20000));
-        // A second start on the same list hands over and ends without a window of its own.
-        Program second({QString::fromStdString(server.Url("/slow/second"))});
+        // A second start on the same list hands its URL over and ends without a window.
+        const std::string handed = server.Url("/slow/second" + std::to_string(signal));
+        Program second({QString::fromStdString(handed)});
         EXPECT_TRUE(second.EndsWithin(8000));
         EXPECT_FALSE(second.Ready());
+        EXPECT_TRUE(QTest::qWaitFor([] { return LoadListFile().size() == 2; }));
         WriteSetting(DownloadFolderSetting, ""); // the normal teardown stores it again
         first.Signal(signal);
         ASSERT_TRUE(first.EndsWithin(5000));
         EXPECT_EQ(ReadSetting(DownloadFolderSetting),
                   signal == SIGTERM ? downloads.path().toStdString() : "");
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
-        EXPECT_EQ(ListedUrls(), std::vector<std::string>{url.toStdString() + "=Pause"});
+        EXPECT_EQ(ListedUrls(),
+                  (std::vector<std::string>{url.toStdString() + "=Pause", handed + "=Ready"}));
 
+        served->released = true;
         Program restarted({"--command=1002"}); // Start All
         ASSERT_TRUE(restarted.Ready()) << "the lock of the ended instance was not taken over";
         const QString done = downloads.filePath(QString::number(signal));
@@ -122,8 +140,27 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         QFile file(done);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_TRUE(file.readAll().toStdString() == Body()) << "the file is the source's";
-        EXPECT_GE(std::stoll(ranges->back().substr(6)), kept) << ranges->back();
-        EXPECT_TRUE(ranges->back().starts_with("bytes="));
+        served->released = false;
+        const std::lock_guard lock(served->mutex);
+        const std::string range = served->ranges["/slow/" + std::to_string(signal)];
+        EXPECT_TRUE(range.starts_with("bytes=")) << range;
+        EXPECT_GE(std::stoll(range.substr(6)), kept) << range;
+    }
+}
+
+TEST(CommandLineTest, HelpAndVersionAnswerWithoutAWindow) {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"--version", 0, "dartflux v.0.2\n"},
+        {"--help", 0, "Usage: " PROGRAM_PATH " [options] [URL...]\n"},
+        {"--no-such-option", 1, ""},
+    };
+    for (const auto& [option, exitCode, firstLine] : cases) {
+        QProcess program;
+        program.setEnvironment({"QT_QPA_PLATFORM=none"}); // no window could be opened
+        program.start(PROGRAM_PATH, {option});
+        ASSERT_TRUE(program.waitForFinished(5000)) << option;
+        EXPECT_EQ(program.exitCode(), exitCode) << option;
+        EXPECT_EQ(QString(program.readLine()), firstLine) << option;
     }
 }
 

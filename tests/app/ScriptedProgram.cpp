@@ -1,7 +1,7 @@
-// The real program, with a script: once its window runs, it adds the URLs given as arguments,
-// presses Start All, says "ready" on its standard output and then runs the commands given as
-// --command=ID (--command=new-version asks the new-version question). Tests run it as a separate
-// process to kill or terminate it mid-transfer or with a dialog open.
+// The real program, with a script: it starts as the program does with the URLs given as
+// arguments, and once its window runs says "ready" on its standard output and then runs the
+// commands given as --command=ID (--command=new-version asks the new-version question). Tests run
+// it as a separate process to kill or terminate it mid-transfer or with a dialog open.
 #include "CDownloaderApp.h"
 #include "CDownloaderDlg.h"
 #include "DownloadQueue.h"
@@ -21,15 +21,11 @@ int main(int argc, char* argv[]) {
             urls.append(argument);
         }
     }
-    QTimer::singleShot(0, &application, [urls, commands] {
+    QTimer::singleShot(0, &application, [commands] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<CDownloaderDlg*>(widget);
             if (window == nullptr) {
                 continue;
-            }
-            if (!urls.isEmpty()) {
-                window->Queue().AddUrls(urls.join('\n').toStdString());
-                window->OnCommand(CDownloaderDlg::StartAllId);
             }
             QTextStream(stdout) << "ready" << Qt::endl;
             for (const QString& command : commands) {
@@ -41,6 +37,6 @@ int main(int argc, char* argv[]) {
             }
         }
     });
-    application.InitInstance();
+    application.InitInstance(urls);
     return 0;
 }

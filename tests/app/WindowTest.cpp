@@ -15,14 +15,19 @@
 #include "WindowActions.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusConnection>
 #include <QDir>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -202,7 +207,94 @@ TEST_F(WindowTest, TheNewVersionQuestionAddsTheInstallerOnlyOnYes) {
     Click(*window, Id::PauseAllId);
 }
 
+TEST_F(WindowTest, DroppedAndPastedLinksBecomeRowsAndCopiedOnesFillAddUrl) {
+    auto window = OpenWindow();
+    QMimeData links;
+    links.setUrls({QUrl("http://h/a b.zip"), QUrl("https://h/c")});
+    QMimeData text;
+    text.setText("see http://x/1\nhttp://x/2\nnot a link");
+    for (const QMimeData* dropped : {&links, &text}) {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, dropped, Qt::LeftButton, {});
+        QApplication::sendEvent(List(*window)->viewport(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(List(*window)->viewport(), &drop);
+    }
+    QApplication::clipboard()->setText("http://x/3\r\n ftp://x/4 ");
+    List(*window)->setFocus();
+    QTest::keyClick(List(*window), Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(List(*window), Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(Column(*window, 0),
+              (QStringList{"http://h/a%20b.zip", "https://h/c", "http://x/2", "http://x/3",
+                           "ftp://x/4", "http://x/3", "ftp://x/4"}));
+    EXPECT_EQ(Column(*window, 3), QStringList(7, "Ready"));
+
+    for (const QString& copied : {QString("http://x/3\r\n ftp://x/4 "), QString("x http://y")}) {
+        QApplication::clipboard()->setText(copied);
+        CAddUrlsDlg addUrls;
+        const auto* field = Control<QPlainTextEdit>(addUrls, CAddUrlsDlg::UrlFieldId);
+        EXPECT_EQ(field->toPlainText(), copied.startsWith("x") ? "" : "http://x/3\nftp://x/4");
+        EXPECT_EQ(field->textCursor().selectedText(),
+                  field->toPlainText().replace('\n', QChar(0x2029)));
+    }
+}
+
+// Names a screen reader says: the buttons' captions, the list's and its columns'.
+TEST_F(WindowTest, ControlsHaveAccessibleNames) {
+    auto window = OpenWindow();
+    QStringList names;
+    for (const int id :
+         {Id::AddUrlId, Id::StartAllId, Id::BrowseId, Id::OpenFolderId, Id::ListId}) {
+        names.append(QAccessible::queryAccessibleInterface(FindControl(window.get(), id))
+                         ->text(QAccessible::Name));
+    }
+    EXPECT_EQ(names,
+              (QStringList{"Add URL", "Start All", "Browse...", "Open Folder", "Downloads"}));
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(List(*window));
+    EXPECT_EQ(list->tableInterface()->columnDescription(2), "Size, Kb");
+}
+
+// Takes the desktop's notifications on a private session bus.
+class StandInNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList lines;
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
+                const QStringList&, const QVariantMap&, int) {
+        lines.append(summary);
+        return 1;
+    }
+};
+
+TEST_F(WindowTest, AFailureWhileAwayAndTheQueuesEndAreNotified) {
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!bus.waitForStarted() || !bus.waitForReadyRead()) {
+        GTEST_SKIP() << "no dbus-daemon to run a private session bus";
+    }
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8()); // before the first use of the bus
+    QDBusConnection service = QDBusConnection::connectToBus(address, "stand-in");
+    StandInNotifications standIn;
+    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications") &&
+                service.registerObject("/org/freedesktop/Notifications", &standIn,
+                                       QDBusConnection::ExportAllSlots));
+    CDownloaderDlg window; // never shown: never the active window
+    window.Queue().AddUrls(server.Url("/nothing") + "\n" + server.Url("/files/a.txt"));
+    window.OnCommand(Id::StartAllId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return standIn.lines.size() == 2; }));
+    EXPECT_EQ(standIn.lines, (QStringList{"Download failed: " + Url("/nothing") +
+                                              ": The server answered 404 Not Found",
+                                          "Downloads finished: 1 done, 1 failed"}));
+    bus.kill();
+    bus.waitForFinished();
+}
+
 TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {
+    QApplication::clipboard()->clear();
     CAddUrlsDlg dialog;
     dialog.show();
     auto* field = Control<QPlainTextEdit>(dialog, CAddUrlsDlg::UrlFieldId);
@@ -235,3 +327,5 @@ TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {
 }
 
 } // namespace
+
+#include "WindowTest.moc"

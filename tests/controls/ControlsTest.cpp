@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
 
 // The pixels of exactly that colour (those the mask leaves out are the bitmap's set ones). The
@@ -178,5 +179,30 @@ TEST(Dialog, FollowsADragOnItsFreeAreaAndFindsItsControlsButNotThoseOfChildDialo
 }
 
 TEST(ResourceImages, IconsComeWithEverySizeDrawn) {
-    EXPECT_EQ(LoadIconResource(140).availableSizes().size(), 4);
+    EXPECT_EQ(LoadIconResource(140).availableSizes().size(), 5);
+}
+
+// Run at a scale factor of 2 (see CMakeLists.txt): every picture comes drawn at twice the size
+// and a button shows it pixel for pixel.
+TEST(HiDpi, PicturesAreDrawnAtTwiceTheSize) {
+    if (qApp->devicePixelRatio() != 2) {
+        GTEST_SKIP() << "needs QT_SCALE_FACTOR=2";
+    }
+    for (const int id : {130, 131, 132, 133, 142, 143, 144, 145, 146, 147, 148, 149, 150, 151,
+                         152, 153, 156, 157, 158, 159, 160, 161, 162, 163, 164, 165, 166}) {
+        const QImage picture = LoadBitmapResource(id);
+        EXPECT_EQ(picture.devicePixelRatio(), 2) << id;
+        EXPECT_EQ(picture.size(), QImage(QString(":/res/bitmap%1.png").arg(id)).size() * 2) << id;
+    }
+    CBitmapButton button;
+    button.LoadBitmaps(152, 153, 151);
+    button.resize(button.sizeHint());
+    QImage expected(178, 48, QImage::Format_ARGB32_Premultiplied);
+    expected.fill(0xFFEFEFEF); // shows at the picture's rounded corners
+    QImage doubled(":/res/bitmap152@2x.png");
+    doubled.setDevicePixelRatio(1);
+    QPainter(&expected).drawImage(0, 0, doubled);
+    const QImage shown = button.grab().toImage().convertToFormat(expected.format());
+    ASSERT_EQ(shown.size(), expected.size());
+    EXPECT_EQ(std::memcmp(shown.constBits(), expected.constBits(), expected.sizeInBytes()), 0);
 }

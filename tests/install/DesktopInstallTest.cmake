@@ -8,6 +8,7 @@ function(check_installed root)
             ${DATADIR}/icons/hicolor/16x16/apps/dartflux.png
             ${DATADIR}/icons/hicolor/32x32/apps/dartflux.png
             ${DATADIR}/icons/hicolor/48x48/apps/dartflux.png
+            ${DATADIR}/icons/hicolor/64x64/apps/dartflux.png
             ${DATADIR}/icons/hicolor/256x256/apps/dartflux.png)
         if(NOT EXISTS ${root}/${file})
             message(FATAL_ERROR "not installed: ${root}/${file}")
@@ -19,7 +20,7 @@ function(check_installed root)
     file(READ ${entry} content)
     string(PREPEND content "\n")
     foreach(line
-            "[Desktop Entry]" "Type=Application" "Name=Dartflux" "Exec=dartflux" "Icon=dartflux"
+            "[Desktop Entry]" "Type=Application" "Name=Dartflux" "Exec=dartflux %U" "Icon=dartflux"
             "Terminal=false" "Categories=Network;FileTransfer;")
         string(FIND "${content}" "\n${line}\n" at)
         if(at EQUAL -1)

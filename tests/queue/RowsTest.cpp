@@ -73,7 +73,7 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
     item.fileName = "a.iso";
     item.tempPath = "/dl/x.tmp";
     item.totalSize = 1200000000;
-    TransferActivity running{412300000, 1200000000, 2100000};
+    TransferActivity running{412300000, 1200000000, 2100000, 0, 0, 0, std::nullopt};
     TransferActivity retrying{0, 0, 0, 2, 5, 8, TransferFailure{{8, 503}, ErrorSource::HttpStatus}};
     const struct {
         DownloadState state;
