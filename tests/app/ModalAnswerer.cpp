@@ -18,20 +18,11 @@ void ModalAnswerer::Then(std::function<void(QDialog&)> action) {
 void ModalAnswerer::ThenPress(int standardButton) {
     Then([this, standardButton](QDialog& dialog) {
         auto* box = qobject_cast<QMessageBox*>(&dialog);
-        if (box == nullptr) {
-            texts_.append("<not a message box: " + dialog.windowTitle() + ">");
-            dialog.reject();
-            return;
-        }
-        texts_.append(box->text());
-        captions_.append(box->windowTitle());
-        if (QAbstractButton* button =
-                box->button(static_cast<QMessageBox::StandardButton>(standardButton))) {
-            button->click();
-        } else {
-            texts_.append("<no such button>");
-            box->reject();
-        }
+        QAbstractButton* button =
+            box ? box->button(static_cast<QMessageBox::StandardButton>(standardButton)) : nullptr;
+        texts_.append(box ? box->text() : "<not a message box: " + dialog.windowTitle() + ">");
+        captions_.append(dialog.windowTitle());
+        button ? button->click() : dialog.reject();
     });
 }
 
@@ -40,28 +31,20 @@ void ModalAnswerer::Poll() {
     if (dialog == nullptr || !dialog->isVisible() || dialog == lastHandled_) {
         return;
     }
-    if (actions_.empty()) {
-        // A message box nobody expected is recorded and cancelled, so that the test fails
-        // instead of hanging. Other dialogs may belong to another answerer.
-        if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
-            lastHandled_ = dialog;
-            texts_.append("<unexpected: " + box->text() + ">");
-            box->reject();
-        }
-        return;
+    std::function<void(QDialog&)> action = [this](QDialog& unexpected) {
+        texts_.append("<unexpected: " + unexpected.windowTitle() + ">");
+        unexpected.reject();
+    };
+    if (!actions_.empty()) {
+        action = std::move(actions_.front());
+        actions_.pop_front();
+    } else if (qobject_cast<QMessageBox*>(dialog) == nullptr) {
+        return; // another answerer's dialog, perhaps
     }
     lastHandled_ = dialog;
-    auto action = std::move(actions_.front());
-    actions_.pop_front();
-    // Run outside the timer's slot: Qt does not fire a timer again while its slot runs, and
-    // the action may open the next modal dialog that this timer has to find.
-    QPointer<QDialog> target = dialog;
+    // Run outside the timer's slot: Qt does not fire a timer again while its slot runs, and the
+    // action may open the next modal dialog that this timer has to find.
     QMetaObject::invokeMethod(
-        dialog,
-        [target, action = std::move(action)] {
-            if (target != nullptr) {
-                action(*target);
-            }
-        },
+        dialog, [target = QPointer<QDialog>(dialog), action] { target ? action(*target) : void(); },
         Qt::QueuedConnection);
 }

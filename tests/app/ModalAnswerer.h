@@ -10,15 +10,15 @@
 
 class QDialog;
 
-// Answers the message boxes and dialogs that code under test opens modally, from inside the
-// event loop that the modal dialog runs. Each modal dialog that appears goes to the next action;
-// a message box that appears when no action is left is recorded in Texts() and cancelled.
+// Answers the dialogs that code under test opens modally, from inside the event loop the modal
+// dialog runs: each one that appears goes to the next action. A message box that appears when no
+// action is left is recorded in Texts() and cancelled, so that the test fails instead of hanging.
 class ModalAnswerer {
 public:
     ModalAnswerer();
 
     void Then(std::function<void(QDialog&)> action);
-    // Presses the given button of the next message box and records its text and icon.
+    // Presses the given button of the next message box and records its text and caption.
     void ThenPress(int standardButton);
 
     const QStringList& Texts() const { return texts_; }
