@@ -1,5 +1,7 @@
 #include "LatencyProxy.h"
 
+#include "LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <condition_variable>
@@ -18,14 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t ChunkSize = 64 * 1024;
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
 
 // Small writes go out at once: the delays are the proxy's, not Nagle's.
 void SendAtOnce(int socketFd) {
@@ -192,7 +186,7 @@ LatencyProxy::LatencyProxy(int upstreamPort, std::chrono::milliseconds roundTrip
         stopReader_.Reset(stopPipe[0]);
         stopWriter_.Reset(stopPipe[1]);
     }
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof(address);
     if (!listener_.IsOpen() || !stopReader_.IsOpen() ||
         bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
@@ -237,7 +231,7 @@ void LatencyProxy::JoinFinishedLinks() {
 
 void LatencyProxy::Relay(Link& link) {
     OwnedFd upstream(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = Loopback(upstreamPort_);
+    const sockaddr_in address = LoopbackAddress(upstreamPort_);
     // The set-up's round trip; the client's first bytes wait in the socket meanwhile.
     if (SleepUnlessStopped(stopReader_.Get(), roundTrip_) && upstream.IsOpen() &&
         connect(upstream.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) ==

@@ -5,9 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-sockaddr_in Loopback(int port) {
+sockaddr_in LoopbackAddress(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -15,11 +13,9 @@ sockaddr_in Loopback(int port) {
     return address;
 }
 
-} // namespace
-
 int FreeLoopbackPort() {
     const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Loopback(0);
+    sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof(address);
     int port = 0;
     if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
@@ -32,7 +28,7 @@ int FreeLoopbackPort() {
 
 bool AcceptsOnLoopback(int port) {
     const int socketFd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = Loopback(port);
+    const sockaddr_in address = LoopbackAddress(port);
     const bool accepted =
         connect(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
     close(socketFd);

@@ -4,7 +4,9 @@
 
 #include <QFile>
 
+#include <csignal>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 NginxServer::NginxServer(const std::string& root, const std::string& locationConfig,
@@ -29,15 +31,27 @@ NginxServer::NginxServer(const std::string& root, const std::string& locationCon
                       serverConfig + "\n    location / { " + locationConfig + " }\n  }\n}\n")
                          .c_str());
         config.close();
-        process_.start("/usr/sbin/nginx", {"-p", prefix_.path(), "-c", config.fileName(), "-e",
-                                           prefix_.filePath("error.log")});
-        process_.waitForStarted();
-        for (int wait = 0; wait < 1000 && process_.state() == QProcess::Running; ++wait) {
-            if (AcceptsOnLoopback(port)) {
+        const std::string path = config.fileName().toStdString();
+        const std::string errors = prefix + "/error.log";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::execl("/usr/sbin/nginx", "nginx", "-p", prefix.c_str(), "-c", path.c_str(), "-e",
+                    errors.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        for (int wait = 0; wait < 1000 && pid_ > 0 && port_ == 0; ++wait) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1; // it ended: the port was taken, most likely
+            } else if (AcceptsOnLoopback(port)) {
                 port_ = port;
-                break;
+            } else {
+                ::usleep(10000);
             }
-            process_.waitForFinished(10);
+        }
+        if (port_ == 0 && pid_ > 0) { // still starting after ten seconds: the next try
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
     if (port_ == 0) {
@@ -46,8 +60,10 @@ NginxServer::NginxServer(const std::string& root, const std::string& locationCon
 }
 
 NginxServer::~NginxServer() {
-    process_.terminate();
-    process_.waitForFinished(5000);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
 }
 
 std::string NginxServer::Url(const std::string& path) const {

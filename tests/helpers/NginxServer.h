@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -25,6 +26,6 @@ public:
 
 private:
     QTemporaryDir prefix_;
-    QProcess process_;
+    pid_t pid_ = -1;
     int port_ = 0;
 };
