@@ -73,6 +73,7 @@ TEST(TransferRulesTest, ABodyIsAppendedOnlyWhenItIsExactlyTheRestOfTheKnownFile)
         {206, "bytes 400-999/1000", "600", 400, 1000, BodyUse::Append, 1000},
         {206, "bytes 400-1999/2000", "1600", 400, 1000, BodyUse::RequestAgain, 0},
         {206, "bytes 400-499/1000", "100", 400, 1000, BodyUse::RequestAgain, 0},
+        {206, "bytes 300-999/1000", "700", 400, 1000, BodyUse::RequestAgain, 0},
         {206, "bytes 0-1999/2000", "2000", 400, 1000, BodyUse::FromStart, 2000},
         {206, std::nullopt, "1000", 400, 1000, BodyUse::RequestAgain, 0},
         {200, std::nullopt, "1000", 400, 1000, BodyUse::FromStart, 1000},
