@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 #include <map>
 #include <mutex>
@@ -54,8 +53,8 @@ protected:
         QFile::remove(QString::fromStdString(SettingsLocation()));
         QFile::remove(QString::fromStdString(DefaultListPath()));
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
-        // 3 MB in pieces of 32 KiB, held after the first megabyte until the test releases them:
-        // a download to be caught midway.
+        // 3 MB in pieces of 32 KiB; the held path's pieces after the first megabyte wait until
+        // the test releases them: a download to be caught midway.
         server.Get("/slow/.*", [served = served](const httplib::Request& request,
                                                  httplib::Response& response) {
             {
@@ -64,8 +63,9 @@ protected:
             }
             response.set_content_provider(
                 Body().size(), "application/octet-stream",
-                [served](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                    while (offset >= 1000000 && !served->released) {
+                [served, path = request.path](std::size_t offset, std::size_t length,
+                                              httplib::DataSink& sink) {
+                    while (offset >= 1000000 && served->Holds(path)) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     }
                     return sink.write(Body().data() + offset, std::min<std::size_t>(length, 32768));
@@ -92,10 +92,21 @@ protected:
 
     QTemporaryDir downloads;
     struct Served {
+        bool Holds(const std::string& path) {
+            const std::lock_guard lock(mutex);
+            return path == held;
+        }
+        void Hold(const std::string& path) {
+            const std::lock_guard lock(mutex);
+            held = path;
+        }
         std::mutex mutex;
         std::map<std::string, std::string> ranges; // of each path's last request
-        std::atomic<bool> released{false};
+        std::string held;
     };
+    // The server's handlers must not wait for a release that never comes when it ends.
+    ~ProcessTest() override { served->Hold(""); }
+
     std::shared_ptr<Served> served = std::make_shared<Served>();
     TestHttpServer server;
 };
@@ -105,6 +116,7 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         SCOPED_TRACE(signal);
         QFile::remove(QString::fromStdString(DefaultListPath()));
         const QString url = QString::fromStdString(server.Url("/slow/" + std::to_string(signal)));
+        served->Hold("/slow/" + std::to_string(signal));
         Program first({url});
         ASSERT_TRUE(first.Ready());
         std::int64_t kept = 0;
@@ -132,7 +144,7 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         EXPECT_EQ(ListedUrls(),
                   (std::vector<std::string>{url.toStdString() + "=Pause", handed + "=Ready"}));
 
-        served->released = true;
+        served->Hold("");
         Program restarted({"--command=1002"}); // Start All
         ASSERT_TRUE(restarted.Ready()) << "the lock of the ended instance was not taken over";
         const QString done = downloads.filePath(QString::number(signal));
@@ -140,7 +152,6 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         QFile file(done);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_TRUE(file.readAll().toStdString() == Body()) << "the file is the source's";
-        served->released = false;
         const std::lock_guard lock(served->mutex);
         const std::string range = served->ranges["/slow/" + std::to_string(signal)];
         EXPECT_TRUE(range.starts_with("bytes=")) << range;
