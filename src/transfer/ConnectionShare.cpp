@@ -28,14 +28,12 @@ CURL* ConnectionShare::TakeEasyHandle() {
         std::lock_guard lock(keptMutex_);
         std::swap(handle, kept_);
     }
-    if (handle == nullptr) {
-        return curl_easy_init();
-    }
-    curl_easy_reset(handle);
-    return handle;
+    return handle != nullptr ? handle : curl_easy_init();
 }
 
 void ConnectionShare::KeepEasyHandle(CURL* handle) {
+    // Its options point into the request that used it: none may outlive that request.
+    curl_easy_reset(handle);
     std::lock_guard lock(keptMutex_);
     std::swap(handle, kept_);
     curl_easy_cleanup(handle);

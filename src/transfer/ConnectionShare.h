@@ -21,9 +21,9 @@ public:
 
     CURLSH* Handle() const { return share_; }
 
-    // The kept easy handle with its options reset, else a new one; null when none can be made.
+    // The kept easy handle, else a new one; null when none can be made.
     CURL* TakeEasyHandle();
-    // Keeps handle for the next transfer (a handle already kept is cleaned up).
+    // Keeps handle, its options reset, for the next transfer (one kept before is cleaned up).
     void KeepEasyHandle(CURL* handle);
 
 private:
