@@ -94,6 +94,17 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
 
     queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
     connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
+    connect(list_, &CProgressListCtrl::textOffered, this,
+            [this](const QString& text) { queue_->AddUrls(SchemeUrlText(text.toStdString())); });
+    ConnectStatusPanel();
+    ConnectNotifications();
+
+    queue_->Folder() = DownloadFolder::FromSettings();
+    queue_->LoadList();
+    ShowFolder();
+}
+
+void CDownloaderDlg::ConnectStatusPanel() {
     statusTimer_.setSingleShot(true);
     statusTimer_.setInterval(0);
     connect(&statusTimer_, &QTimer::timeout, this, &CDownloaderDlg::ShowStatus);
@@ -109,8 +120,9 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
             });
     connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
     connect(queue_.get(), &QAbstractItemModel::modelReset, this, &CDownloaderDlg::ShowStatusSoon);
-    connect(list_, &CProgressListCtrl::textOffered, this,
-            [this](const QString& text) { queue_->AddUrls(SchemeUrlText(text.toStdString())); });
+}
+
+void CDownloaderDlg::ConnectNotifications() {
     connect(queue_.get(), &DownloadQueue::downloadFailed, this, [this](int row) {
         if (!isActiveWindow()) {
             notifier_.Notify("Download failed: " +
@@ -120,10 +132,6 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
         notifier_.Notify(QString("Downloads finished: %1 done, %2 failed").arg(done).arg(failed));
     });
-
-    queue_->Folder() = DownloadFolder::FromSettings();
-    queue_->LoadList();
-    ShowFolder();
 }
 
 CDownloaderDlg::~CDownloaderDlg() {

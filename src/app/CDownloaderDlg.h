@@ -67,6 +67,9 @@ protected:
 private:
     void BuildMenu();
     void BuildControls(int top);
+    void ConnectStatusPanel();
+    // Tells the desktop when the queue runs empty, and of a failure while the window is away.
+    void ConnectNotifications();
     void LoadPictures();
     void ShowFolder();
     std::vector<int> SelectedRows() const;
