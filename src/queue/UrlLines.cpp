@@ -17,7 +17,7 @@ bool HasScheme(const std::string& line) {
     const auto isSchemeChar = [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
     };
-    return end != std::string::npos && end > 0 && end + 3 < line.size() &&
+    return end != std::string::npos && end + 3 < line.size() &&
            std::isalpha(static_cast<unsigned char>(line[0])) &&
            std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(end), isSchemeChar);
 }
