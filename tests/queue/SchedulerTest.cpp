@@ -123,7 +123,7 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     EXPECT_EQ(queue.Item(0).url, "http://host:8080/dir/file.bin?x=1#f");
 }
 
-TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGo) {
+TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGoAndEndWithItsTransfer) {
     Add("RRRRR");
     queue.OnStart({2});
     queue.OnRemove({0, 2, 4}); // the active row stays
@@ -142,8 +142,16 @@ TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGo) {
     EXPECT_EQ(queue.Item(1).fileName, "two.bin");
     EXPECT_EQ(queue.Item(1).totalSize, 2048);
     EXPECT_EQ(queue.Item(1).percent, 37);
-    transfers.Finish(TransferOutcome::Completed);
-    EXPECT_EQ(States(), "RDR");
+    queue.OnStart({2});
+    CompleteOutputFile(transfers.runs.back().task.fileHandle);
+    transfers.Report([](TransferOwner& owner) {
+        owner.OnTransferFinished(TransferOutcome::Completed);
+        owner.SetProgress(99); // arrives when the next item runs
+    });
+    transfers.runs.back().control->MarkFinished();
+    DeliverReports();
+    EXPECT_EQ(States(), "RDP");
+    EXPECT_EQ(queue.Item(2).percent, 0);
 }
 
 } // namespace
