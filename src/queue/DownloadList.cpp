@@ -106,10 +106,6 @@ void DownloadList::SetActivity(int row, const TransferActivity& activity) {
     emit activityChanged(row);
 }
 
-void DownloadList::ForgetActivity(int row) {
-    activities_.erase(items_.at(row).get());
-}
-
 std::string DownloadList::StatusText(int row) const {
     const DownloadItem& item = *items_.at(row);
     const auto activity = activities_.find(&item);

@@ -56,9 +56,9 @@ protected:
     void SetTotalSize(int row, std::int64_t size);
     // The first item holding oldHandle holds newHandle; nothing when none does.
     void ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle);
-    // What this run's transfer of a row last reported; kept in memory only.
+    // What this run's transfer of a row last reported (or, at its start, what its file holds);
+    // kept in memory only.
     void SetActivity(int row, const TransferActivity& activity);
-    void ForgetActivity(int row);
 
 private:
     void RefreshRow(int row);

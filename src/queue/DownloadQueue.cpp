@@ -233,7 +233,11 @@ bool DownloadQueue::StartActiveTransfer() {
     }
     reports_.Begin(item.percent);
     transferActive_ = true;
-    ForgetActivity(row);
+    // Until the transfer's first report the row tells what the file already holds.
+    TransferActivity starting;
+    starting.received = task.resumeOffset;
+    starting.total = task.knownSize;
+    DownloadList::SetActivity(row, starting);
     speedHistory_.clear();
     SetState(row, DownloadState::Progress);
 

@@ -40,6 +40,17 @@ DownloadState StoredState(DownloadState state, QueueRun run) {
     return state;
 }
 
+// A list that loaded with damage is kept beside the new one before the next save replaces it:
+// a copy of what could be read, or the file itself when it cannot be read at all.
+void KeepDamagedList(QFile& file) {
+    const QString kept = file.fileName() + QStringLiteral(".damaged");
+    QFile::remove(kept);
+    if (!file.isOpen() || !file.copy(kept)) {
+        QFile::rename(file.fileName(), kept);
+    }
+    QFile::setPermissions(kept, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
 } // namespace
 
 void WriteList(QIODevice& device, const DownloadItems& items, QueueRun run) {
@@ -73,21 +84,27 @@ QByteArray EncodeList(const DownloadItems& items, QueueRun run) {
     return bytes;
 }
 
-DownloadItems DecodeList(const QByteArray& bytes) {
+DownloadItems DecodeList(const QByteArray& bytes, bool* damaged) {
     DownloadItems items;
+    bool whole = true;
     const std::size_t size = static_cast<std::size_t>(bytes.size());
     if (size < 4) {
+        if (damaged != nullptr) {
+            *damaged = true;
+        }
         return items;
     }
     const auto count = static_cast<std::int32_t>(ReadLittleEndian32(bytes.constData()));
     std::size_t at = 4;
     for (std::int32_t n = 0; n < count; ++n) {
         if (size - at < 4) {
+            whole = false;
             break;
         }
         const std::uint32_t length = ReadLittleEndian32(bytes.constData() + at);
         at += 4;
         if (length > size - at) {
+            whole = false;
             break;
         }
         const char* text = bytes.constData() + at;
@@ -96,9 +113,12 @@ DownloadItems DecodeList(const QByteArray& bytes) {
             zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - text)
                             : length;
         auto item = std::make_unique<DownloadItem>();
-        item->FromRecord(std::string(text, textLength));
+        whole = item->FromRecord(std::string(text, textLength)) && whole;
         items.push_back(std::move(item));
         at += length;
+    }
+    if (damaged != nullptr) {
+        *damaged = !whole || at != size;
     }
     return items;
 }
@@ -123,13 +143,24 @@ DownloadItems LoadListFile() {
     const std::string setting = ReadSetting(ListPathSetting);
     const std::string path = setting.empty() ? DefaultListPath() : setting;
     QFile file(QString::fromStdString(path));
-    if (path.empty() || !file.open(QIODevice::ReadOnly)) {
+    if (path.empty()) {
+        return {};
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists()) {
+            KeepDamagedList(file);
+        }
         return {};
     }
     if (setting.empty()) {
         WriteSetting(ListPathSetting, path);
     }
-    return DecodeList(file.readAll());
+    bool damaged = false;
+    DownloadItems items = DecodeList(file.readAll(), &damaged);
+    if (damaged) {
+        KeepDamagedList(file);
+    }
+    return items;
 }
 
 bool SaveListFile(const DownloadItems& items, QueueRun run) {
@@ -139,7 +170,9 @@ bool SaveListFile(const DownloadItems& items, QueueRun run) {
         return false;
     }
     QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly)) {
+    // URLs may hold passwords: the list is its owner's alone, also a list an older run made.
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         return false;
     }
     if (path != setting) {

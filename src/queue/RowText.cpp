@@ -1,5 +1,7 @@
 #include "RowText.h"
 
+#include "UrlParts.h"
+
 #include <cstdio>
 
 const char* ColumnHeader(int column) {
@@ -38,10 +40,14 @@ std::string PercentText(std::int32_t percent) {
     return std::to_string(percent) + '%';
 }
 
+std::string ShownFileName(const DownloadItem& item) {
+    return item.fileName == item.url ? WithoutPassword(item.url) : item.fileName;
+}
+
 std::string RowText(const DownloadItem& item, int column) {
     switch (column) {
     case FileNameColumn:
-        return item.fileName;
+        return ShownFileName(item);
     case ProgressColumn:
         return PercentText(item.percent);
     case SizeColumn:

@@ -28,6 +28,9 @@ std::string SizeText(std::int64_t totalSize);
 // "%d%%".
 std::string PercentText(std::int32_t percent);
 
+// The item's name as shown: a name that is still the URL without the URL's password.
+std::string ShownFileName(const DownloadItem& item);
+
 // The text of one cell of an item's row; "" outside the columns.
 std::string RowText(const DownloadItem& item, int column);
 

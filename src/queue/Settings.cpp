@@ -115,5 +115,16 @@ void WriteSetting(int index, const std::string& text) {
         }
     }
     settings->setValue(ValueName(index), QString::fromStdString(text));
+#ifndef Q_OS_WIN
+    // The list's path and folder are the owner's business; a new file is never readable by
+    // others, and the rewrite keeps the permissions it finds.
+    const QString location = QString::fromStdString(SettingsLocation());
+    if (QFile created(location); !created.exists()) {
+        created.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+#endif
     settings->sync();
+#ifndef Q_OS_WIN
+    QFile::setPermissions(location, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
 }

@@ -1,6 +1,7 @@
 #include "StatusText.h"
 
 #include "DownloadTask.h"
+#include "RowText.h"
 #include "TextCompare.h"
 #include "UrlParts.h"
 
@@ -92,6 +93,10 @@ std::string CurlFailureText(const TransferFailure& failure, const std::string& u
     };
     switch (static_cast<CURLcode>(failure.result.systemError)) {
     case CURLE_UNSUPPORTED_PROTOCOL:
+        if (!failure.redirectTarget.empty()) {
+            return "The server sent the download to " + WithoutPassword(failure.redirectTarget) +
+                   ", which is not supported";
+        }
         return "Unsupported address: " + url;
     case CURLE_URL_MALFORMAT:
         return "Invalid address: " + url;
@@ -124,10 +129,18 @@ std::string CurlFailureText(const TransferFailure& failure, const std::string& u
         return "The connection broke off before the end of the file";
     case CURLE_TOO_MANY_REDIRECTS:
         return "Too many redirects";
+    case CURLE_OUT_OF_MEMORY: // libcurl's answer to headers over its limit
+        if (failure.result.code == ResponseStep) {
+            return "The server's answer was too large";
+        }
+        break;
+    case CURLE_WEIRD_SERVER_REPLY:
+        return "The server's answer could not be understood";
     default:
-        return std::string("The download failed: ") +
-               curl_easy_strerror(static_cast<CURLcode>(failure.result.systemError));
+        break;
     }
+    return std::string("The download failed: ") +
+           curl_easy_strerror(static_cast<CURLcode>(failure.result.systemError));
 }
 
 std::string FileFailureText(const TransferFailure& failure) {
@@ -220,13 +233,15 @@ std::string FailureText(const TransferFailure& failure, const std::string& url) 
 
 std::string StatusText(const DownloadItem& item, const TransferActivity* activity,
                        std::int64_t keptBytes) {
+    const std::string url = WithoutPassword(item.url);
     std::string line;
     switch (item.state) {
     case DownloadState::Progress:
-        line = activity ? RunningText(*activity, item.url) : "Starting";
+        // Only a row loaded from the list is Progress without a transfer that reports.
+        line = activity ? RunningText(*activity, url) : "Not running: Pause, then Start resumes it";
         break;
     case DownloadState::Error:
-        line = activity && activity->failure ? FailureText(*activity->failure, item.url)
+        line = activity && activity->failure ? FailureText(*activity->failure, url)
                                              : "The download failed";
         break;
     case DownloadState::Done:
@@ -238,8 +253,9 @@ std::string StatusText(const DownloadItem& item, const TransferActivity* activit
                (item.totalSize > 0 ? " of " + ByteText(item.totalSize) : "") + " kept";
         break;
     default:
-        line = item.url;
+        line = url;
         break;
     }
-    return line == item.fileName ? line : item.fileName + "\n" + line;
+    const std::string name = ShownFileName(item);
+    return line == name ? line : name + "\n" + line;
 }

@@ -31,10 +31,11 @@ CurlRequest::~CurlRequest() {
 }
 
 void CurlRequest::ReleaseHandle() {
-    if (connections_ != nullptr && handle_) {
+    if (connections_ != nullptr && handle_ && endedCleanly_) {
         connections_->KeepEasyHandle(handle_.release());
     }
     handle_.reset();
+    endedCleanly_ = false;
 }
 
 TransferResult CurlRequest::Prepare(const RequestOptions& options, RequestReceiver& receiver) {
@@ -97,7 +98,9 @@ TransferResult CurlRequest::Prepare(const RequestOptions& options, RequestReceiv
 }
 
 CURLcode CurlRequest::Perform() {
-    return curl_easy_perform(handle_.get());
+    const CURLcode code = curl_easy_perform(handle_.get());
+    endedCleanly_ = code == CURLE_OK;
+    return code;
 }
 
 long CurlRequest::Status() const {
@@ -123,6 +126,12 @@ int CurlRequest::ConnectErrno() const {
     long error = 0;
     curl_easy_getinfo(handle_.get(), CURLINFO_OS_ERRNO, &error);
     return static_cast<int>(error);
+}
+
+std::string CurlRequest::EffectiveUrl() const {
+    const char* url = nullptr;
+    curl_easy_getinfo(handle_.get(), CURLINFO_EFFECTIVE_URL, &url);
+    return url != nullptr ? url : "";
 }
 
 bool CurlRequest::IsConnected() const {

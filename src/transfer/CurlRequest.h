@@ -56,6 +56,8 @@ public:
     bool IsConnected() const;
     // The system's errno of the last failed connection attempt; 0 when there was none.
     int ConnectErrno() const;
+    // The address the last request was sent to, after the redirects it followed.
+    std::string EffectiveUrl() const;
 
 private:
     struct EasyDeleter {
@@ -68,10 +70,12 @@ private:
     static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* receiver);
     static int OnProgress(void* receiver, curl_off_t, curl_off_t received, curl_off_t, curl_off_t);
 
-    // Hands the handle back to the connections it came from, or cleans it up.
+    // Hands the handle back to the connections it came from when its last request ended
+    // cleanly, or cleans it up: a handle that failed can keep state that spoils the next request.
     void ReleaseHandle();
 
     std::unique_ptr<CURL, EasyDeleter> handle_;
     ConnectionShare* connections_ = nullptr;
+    bool endedCleanly_ = false;
     std::unique_ptr<curl_slist, ListDeleter> headers_;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 // Whose number a failure's error value is: libcurl's code, the server's status, or the system's
 // errno from writing the temporary file or from moving it to its name.
@@ -15,6 +16,8 @@ struct TransferFailure {
     TransferResult result;
     ErrorSource source = ErrorSource::Curl;
     int connectErrno = 0; // why the last connection attempt failed, when the system said
+    // Where a redirect that was not followed sent the download (another scheme); "" otherwise.
+    std::string redirectTarget{};
 };
 
 // What a transfer is doing, for the user to read. Reported at most about twice a second while

@@ -100,7 +100,11 @@ BodyPlan PlanBody(long status, const std::optional<std::string>& contentRange,
                   const std::optional<std::string>& contentLength, std::int64_t resumeOffset,
                   std::int64_t knownSize) {
     if (status != 206) {
-        return {BodyUse::FromStart, contentLength ? ParseSize(*contentLength).value_or(0) : 0};
+        if (!contentLength) {
+            return {BodyUse::FromStart, 0};
+        }
+        const std::optional<std::int64_t> length = ParseSize(*contentLength);
+        return length ? BodyPlan{BodyUse::FromStart, *length} : BodyPlan{BodyUse::Invalid, 0};
     }
     const std::optional<ContentRange> range =
         contentRange ? ParseContentRange(*contentRange) : std::nullopt;
@@ -115,6 +119,14 @@ BodyPlan PlanBody(long status, const std::optional<std::string>& contentRange,
         return {BodyUse::FromStart, *range->complete};
     }
     return {BodyUse::RequestAgain, 0};
+}
+
+bool IsUsableHost(std::string_view host) {
+    const std::size_t at = host.rfind('@');
+    host.remove_prefix(at == std::string_view::npos ? 0 : at + 1);
+    const std::size_t bracket = host.rfind(']');
+    return !host.empty() &&
+           host.find(':', bracket == std::string_view::npos ? 0 : bracket) == std::string::npos;
 }
 
 std::string FileNameFromUrl(const std::string& objectPath) {

@@ -36,6 +36,7 @@ enum class BodyUse {
     Append,       // the rest of the temporary file, exactly as asked for
     FromStart,    // the whole file
     RequestAgain, // neither: start the file again and ask for all of it
+    Invalid,      // a length that is no size within 64 bits: no body of it can be trusted
 };
 struct BodyPlan {
     BodyUse use = BodyUse::FromStart;
@@ -48,6 +49,10 @@ struct BodyPlan {
 BodyPlan PlanBody(long status, const std::optional<std::string>& contentRange,
                   const std::optional<std::string>& contentLength, std::int64_t resumeOffset,
                   std::int64_t knownSize);
+
+// Whether a task's host names a server: not empty, and no port left in it (a port that is out of
+// range or not a number stays in the host).
+bool IsUsableHost(std::string_view host);
 
 // The name the URL gives: its path's last segment, percent-decoded (see DecodedUrlSegment).
 std::string FileNameFromUrl(const std::string& objectPath);

@@ -46,6 +46,9 @@ TransferOutcome TransferRun::Run() {
     if (scheme.empty()) {
         return Fail(RequestStep, CURLE_UNSUPPORTED_PROTOCOL);
     }
+    if (!IsUsableHost(task_.hostName)) {
+        return Fail(RequestStep, CURLE_URL_MALFORMAT);
+    }
     // Without a file the body would be dropped and the item shown as done.
     if (task_.fileHandle == NoFileHandle) {
         return Fail(BodyStep, EBADF, ErrorSource::FileWrite);
@@ -109,9 +112,13 @@ TransferOutcome TransferRun::Run() {
                 !HandleHeaders() && stop_ == Stop::Failure) {
                 return Fail(failure_);
             }
-            return Fail(headersHandled_ ? BodyStep
-                                        : StepOfEarlyFailure(code, request_.IsConnected()),
-                        code);
+            TransferFailure failure{
+                {headersHandled_ ? BodyStep : StepOfEarlyFailure(code, request_.IsConnected()),
+                 static_cast<std::uint32_t>(code)}};
+            if (code == CURLE_UNSUPPORTED_PROTOCOL && request_.EffectiveUrl() != url) {
+                failure.redirectTarget = request_.EffectiveUrl();
+            }
+            return Fail(failure);
         }
         // A pause that came with the last bytes still counts as a pause.
         if (PauseRequested()) {
@@ -232,6 +239,10 @@ bool TransferRun::HandleHeaders() {
                  resuming_ ? task_.resumeOffset : 0, task_.knownSize);
     if (plan.use == BodyUse::RequestAgain) {
         StopWith(Stop::StartAgain);
+        return false;
+    }
+    if (plan.use == BodyUse::Invalid) {
+        StopWith(Stop::Failure, ResponseStep, CURLE_WEIRD_SERVER_REPLY);
         return false;
     }
     NameFile();

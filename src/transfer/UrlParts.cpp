@@ -38,3 +38,14 @@ UrlParts SplitUrl(const std::string& url) {
     }
     return parts;
 }
+
+std::string WithoutPassword(const std::string& url) {
+    const UrlParts parts = SplitUrl(url);
+    const std::size_t userEnd = parts.host.rfind('@');
+    const std::size_t passwordStart = parts.host.find(':');
+    if (userEnd == std::string::npos || passwordStart > userEnd) {
+        return url;
+    }
+    const std::size_t hostStart = parts.scheme.empty() ? 0 : parts.scheme.size() + SchemeEnd.size();
+    return std::string(url).erase(hostStart + passwordStart, userEnd - passwordStart);
+}

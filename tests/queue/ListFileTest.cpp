@@ -69,8 +69,13 @@ TEST(ListBytesTest, DamagedFilesLoadWhatTheyHold) {
         {Le32(2) + good + Le32(-1) + "1:b;", 1},
     };
     for (const auto& [bytes, count] : files) {
-        EXPECT_EQ(DecodeList(bytes).size(), count);
+        bool damaged = false;
+        EXPECT_EQ(DecodeList(bytes, &damaged).size(), count);
+        EXPECT_TRUE(damaged);
     }
+    bool damaged = true;
+    EXPECT_EQ(DecodeList(Le32(2) + good + good, &damaged).size(), 2);
+    EXPECT_FALSE(damaged);
     // A zero byte cuts the record.
     const DownloadItems cut = DecodeList(Le32(1) + Record(QByteArray("1:a;0:;1:u;5\0;0;", 17)));
     EXPECT_EQ(cut[0]->ToRecord(), "1:a;0:;1:u;0;0;0;1;");
@@ -110,6 +115,23 @@ TEST_F(ListFileTest, AListIsNeverReplacedByASmallerOneForALostSetting) {
     EXPECT_FALSE(restarted.SaveList());
     EXPECT_EQ(ReadSetting(ListPathSetting), gone);
     EXPECT_EQ(FileBytes(DefaultPath()), kept) << "no default tried";
+}
+
+TEST_F(ListFileTest, ADamagedListIsKeptAndTheFilesAreTheOwnersAlone) {
+    const std::string path = folder.filePath("list.dat").toStdString();
+    WriteSetting(ListPathSetting, path);
+    const QByteArray whole = Le32(1) + Record("1:a;0:;1:u;0;0;0;6;");
+    const QByteArray damaged = Le32(2) + whole.mid(4) + Le32(100) + "1:b;";
+    WriteBytes(path, damaged);
+    ::chmod(path.c_str(), 0644);
+    queue.LoadList();
+    ASSERT_TRUE(queue.SaveList());
+    EXPECT_EQ(FileBytes(path + ".damaged"), damaged);
+    EXPECT_EQ(FileBytes(path), whole);
+    for (const std::string& file : {path, path + ".damaged", SettingsLocation()}) {
+        struct stat status {};
+        EXPECT_EQ(::stat(file.c_str(), &status) == 0 ? status.st_mode & 0777 : 0, 0600u) << file;
+    }
 }
 
 // Without any teardown the file holds each change a moment later, as an exit at that moment

@@ -26,35 +26,47 @@ TEST(RowTextTest, SizesInKilobytesGroupedByPowersOfAThousand) {
 TEST(StatusTextTest, FailuresAreToldInPlainWords) {
     using enum ErrorSource;
     const std::string url = "https://files.example:8443/a.iso";
+    const auto Failure = [](int code, std::uint32_t error, ErrorSource source, int connectErrno = 0,
+                            std::string redirectTarget = {}) {
+        TransferFailure failure{{code, error}, source, connectErrno};
+        failure.redirectTarget = std::move(redirectTarget);
+        return failure;
+    };
     const struct {
         TransferFailure failure;
         std::string text;
     } failures[] = {
-        {{{8, 404}, HttpStatus}, "The server answered 404 Not Found"},
-        {{{8, 599}, HttpStatus}, "The server answered 599"},
-        {{{4, CURLE_COULDNT_CONNECT}, Curl, ECONNREFUSED},
+        {Failure(8, 404, HttpStatus), "The server answered 404 Not Found"},
+        {Failure(8, 599, HttpStatus), "The server answered 599"},
+        {Failure(4, CURLE_COULDNT_CONNECT, Curl, ECONNREFUSED),
          "Could not connect to files.example:8443: connection refused"},
-        {{{4, CURLE_COULDNT_RESOLVE_HOST}, Curl}, "Could not find the server files.example"},
-        {{{4, CURLE_OPERATION_TIMEDOUT}, Curl},
+        {Failure(4, CURLE_COULDNT_RESOLVE_HOST, Curl), "Could not find the server files.example"},
+        {Failure(4, CURLE_OPERATION_TIMEDOUT, Curl),
          "Could not connect to files.example:8443 within 30 s"},
-        {{{4, CURLE_PEER_FAILED_VERIFICATION}, Curl},
+        {Failure(4, CURLE_PEER_FAILED_VERIFICATION, Curl),
          "The certificate of files.example could not be verified"},
-        {{{5, CURLE_UNSUPPORTED_PROTOCOL}, Curl}, "Unsupported address: " + url},
-        {{{6, CURLE_SEND_ERROR}, Curl},
+        {Failure(5, CURLE_UNSUPPORTED_PROTOCOL, Curl), "Unsupported address: " + url},
+        {Failure(6, CURLE_SEND_ERROR, Curl),
          "The connection to files.example:8443 broke off while sending the request"},
-        {{{8, CURLE_GOT_NOTHING}, Curl}, "The server closed the connection without an answer"},
-        {{{9, CURLE_OPERATION_TIMEDOUT}, Curl}, "No data for 60 s"},
-        {{{9, CURLE_PARTIAL_FILE}, Curl}, "The connection broke off before the end of the file"},
-        {{{9, ENOSPC}, FileWrite}, "The disk is full"},
-        {{{9, EACCES}, FileWrite}, "The folder can not be written to"},
-        {{{9, EXDEV}, FileMove},
+        {Failure(8, CURLE_GOT_NOTHING, Curl), "The server closed the connection without an answer"},
+        {Failure(9, CURLE_OPERATION_TIMEDOUT, Curl), "No data for 60 s"},
+        {Failure(9, CURLE_PARTIAL_FILE, Curl),
+         "The connection broke off before the end of the file"},
+        {Failure(9, ENOSPC, FileWrite), "The disk is full"},
+        {Failure(9, EACCES, FileWrite), "The folder can not be written to"},
+        {Failure(9, EXDEV, FileMove),
          "The finished file could not be moved to its name: Invalid cross-device link"},
-        {{{2, CURLE_FAILED_INIT}, Curl}, "The download failed: Failed initialization"},
+        {Failure(2, CURLE_FAILED_INIT, Curl), "The download failed: Failed initialization"},
+        {Failure(5, CURLE_UNSUPPORTED_PROTOCOL, Curl, 0, "ftp://u:pw@files.example/a.iso"),
+         "The server sent the download to ftp://u@files.example/a.iso, which is not supported"},
+        {Failure(8, CURLE_OUT_OF_MEMORY, Curl), "The server's answer was too large"},
+        {Failure(8, CURLE_WEIRD_SERVER_REPLY, Curl), "The server's answer could not be understood"},
     };
     for (const auto& [failure, text] : failures) {
         EXPECT_EQ(FailureText(failure, url), text);
     }
-    EXPECT_EQ(FailureText({{4, CURLE_COULDNT_CONNECT}, Curl}, "h/x"), "Could not connect to h:80");
+    EXPECT_EQ(FailureText(Failure(4, CURLE_COULDNT_CONNECT, Curl), "h/x"),
+              "Could not connect to h:80");
 }
 
 TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
@@ -73,7 +85,7 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
         {DownloadState::Progress, &running, "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, 6 min 16 s left"},
         {DownloadState::Progress, &retrying,
          "a.iso\nRetry 2 of 5 in 8 s: The server answered 503 Service Unavailable"},
-        {DownloadState::Progress, nullptr, "a.iso\nStarting"},
+        {DownloadState::Progress, nullptr, "a.iso\nNot running: Pause, then Start resumes it"},
         {DownloadState::Error, nullptr, "a.iso\nThe download failed"},
         {DownloadState::Pause, nullptr, "a.iso\nPaused with 5.0 kB of 1.2 GB kept"},
         {DownloadState::Ready, nullptr, "a.iso\nhttp://h/a.iso"},
@@ -82,6 +94,10 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
         item.state = c.state;
         EXPECT_EQ(StatusText(item, c.activity, 5000), c.text);
     }
+    item.url = item.fileName = "http://alice:S3cret@h/a.iso";
+    item.state = DownloadState::Ready;
+    EXPECT_EQ(StatusText(item, nullptr, 0) + "|" + RowText(item, FileNameColumn),
+              "http://alice@h/a.iso|http://alice@h/a.iso");
     EXPECT_EQ(ByteText(999) + "|" + ByteText(999949) + "|" + ByteText(999950) + "|" +
                   TimeLeftText(45) + "|" + TimeLeftText(7500),
               "999 B|999.9 kB|1.0 MB|45 s left|2 h 5 min left");

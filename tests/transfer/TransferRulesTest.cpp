@@ -30,6 +30,9 @@ TEST(SplitUrlTest, HostEndsAtTheFirstSlashQuestionMarkOrHash) {
         EXPECT_EQ(parts.scheme + "|" + parts.host + "|" + parts.path + "|" + parts.suffix,
                   split == "|||" ? "||/|" : split);
     }
+    EXPECT_EQ(WithoutPassword("http://a:b:c@h:81/x") + " " + WithoutPassword("a:pw@h/x") + " " +
+                  WithoutPassword("http://a@h/x:y@z") + " " + WithoutPassword("http://h:81/@:"),
+              "http://a@h:81/x a@h/x http://a@h/x:y@z http://h:81/@:");
 }
 
 TEST(TransferRulesTest, RequestTargetAndTheUrlsFileName) {
@@ -77,7 +80,8 @@ TEST(TransferRulesTest, ABodyIsAppendedOnlyWhenItIsExactlyTheRestOfTheKnownFile)
         {206, "bytes 0-1999/2000", "2000", 400, 1000, BodyUse::FromStart, 2000},
         {206, std::nullopt, "1000", 400, 1000, BodyUse::RequestAgain, 0},
         {200, std::nullopt, "1000", 400, 1000, BodyUse::FromStart, 1000},
-        {200, std::nullopt, "99999999999999999999", 0, 0, BodyUse::FromStart, 0},
+        {200, std::nullopt, std::nullopt, 0, 0, BodyUse::FromStart, 0},
+        {200, std::nullopt, "9223372036854775808", 0, 0, BodyUse::Invalid, 0},
     };
     for (const auto& c : cases) {
         const BodyPlan plan = PlanBody(c.status, c.range, c.length, c.offset, c.known);

@@ -5,6 +5,7 @@
 #include "OutputFiles.h"
 #include "RecordingOwner.h"
 #include "RequestToken.h"
+#include "SmallFileSystem.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "VersionCheck.h"
@@ -352,6 +353,97 @@ TEST_F(TransferTest, FilesOfOneHostShareAConnectionButNeverSkipTheCertificateChe
         EXPECT_EQ(result.systemError, name == "trusted" ? 0 : CURLE_PEER_FAILED_VERIFICATION);
     }
     ::unsetenv("SSL_CERT_FILE");
+}
+
+// Each kind of failure, then a good download over the same connections: it must end as if it
+// were the first of the run.
+TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
+    const std::string good = RandomBytes(200000, 5);
+    server.Get("/good/.*", [good](const httplib::Request&, httplib::Response& response) {
+        response.set_content(good, "application/octet-stream");
+    });
+    server.Get("/to/(.*)", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_redirect(request.path == "/to/loop" ? "/to/loop" : request.path.substr(4));
+    });
+    server.Get("/missing",
+               [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
+    server.Get("/drop", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(100000, "application/octet-stream",
+                                      [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                          return offset == 0 && sink.write("dddd", 4);
+                                      });
+    });
+    server.GetStalling("/stall", 100000, "ssss");
+    ASSERT_TRUE(TestHttpServer::MakeCertificate(PathOf("c.pem"), PathOf("c.key")));
+    TestHttpServer untrusted(PathOf("c.pem"), PathOf("c.key"));
+    SmallFileSystem full("4k");
+    ASSERT_TRUE(full.Mounted()) << full.Error();
+    const std::string here = "127.0.0.1:" + std::to_string(server.port());
+    const auto connections = std::make_shared<ConnectionShare>();
+    const auto intoFullDisk = [&full](Download& d) {
+        DiscardOutputFile(d.task.fileHandle);
+        d.task.fileHandle = OpenOutputFile(full.Path().toStdString(), d.tempPath);
+    };
+    const struct {
+        std::string url;
+        std::function<void(Download&)> prepare;
+        int code;
+        std::uint32_t error;
+        std::string sentTo;
+    } cases[] = {
+        {"http://nosuchhost.invalid/a", {}, 4, CURLE_COULDNT_RESOLVE_HOST, ""},
+        {"http://127.0.0.1:99999/a", {}, 5, CURLE_URL_MALFORMAT, ""},
+        {"http:///a", {}, 5, CURLE_URL_MALFORMAT, ""},
+        {"http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/a",
+         {},
+         4,
+         CURLE_COULDNT_CONNECT,
+         ""},
+        {server.Url("/drop"), {}, 9, CURLE_PARTIAL_FILE, ""},
+        // The retry's answer stalls before its first byte.
+        {server.Url("/stall"), {}, 8, CURLE_OPERATION_TIMEDOUT, ""},
+        {"https://" + here + "/good/a", {}, 4, CURLE_SSL_CONNECT_ERROR, ""},
+        {untrusted.Url("/a"), {}, 4, CURLE_PEER_FAILED_VERIFICATION, ""},
+        {server.Url("/missing"), {}, 8, 404, ""},
+        {server.Url("/to/loop"), {}, 8, CURLE_TOO_MANY_REDIRECTS, ""},
+        {server.Url("/to/ftp://" + here + "/a"),
+         {},
+         5,
+         CURLE_UNSUPPORTED_PROTOCOL,
+         "ftp://" + here + "/a"},
+        {server.Url("/to/file:///etc/passwd"),
+         {},
+         5,
+         CURLE_UNSUPPORTED_PROTOCOL,
+         "file:///etc/passwd"},
+        {"ftp://" + here + "/a", {}, 5, CURLE_UNSUPPORTED_PROTOCOL, ""},
+        {server.Url("/good/full"), intoFullDisk, 9, ENOSPC, ""},
+        {server.Url("/good/paused"), [](Download& d) { d.owner.pauseRequested = true; }, 0, 0, ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.url);
+        const auto failed = Fetch(c.url, "", 0, [&](Download& d) {
+            d.task.connections = connections;
+            d.task.retries = 1; // the retry too meets the same failure, not a spoilt handle
+            d.task.firstRetryDelay = 10ms;
+            d.task.stallTimeout = 1s;
+            if (c.prepare) {
+                c.prepare(d);
+            }
+        });
+        EXPECT_NE(failed->owner.outcome, TransferOutcome::Completed);
+        EXPECT_EQ(failed->owner.result.code, c.code);
+        EXPECT_EQ(failed->owner.result.systemError, c.error);
+        const auto& failure = failed->owner.activities.back().failure;
+        EXPECT_EQ(failure ? failure->redirectTarget : "", c.sentTo);
+
+        const std::string name = "g" + std::to_string(i);
+        const auto next = Fetch(server.Url("/good/" + name), "", 0,
+                                [&](Download& d) { d.task.connections = connections; });
+        EXPECT_EQ(next->owner.outcome, TransferOutcome::Completed);
+        EXPECT_TRUE(ReadFile(PathOf(name)) == good) << "the next download is whole";
+    }
 }
 
 TEST(NginxTransferTest, AResumeAppendsToTheSameFileAndStartsAgainWhenTheFileChanged) {
