@@ -179,9 +179,10 @@ std::string RunningText(const TransferActivity& activity, const std::string& url
     }
     text += ", " + SpeedText(activity.bytesPerSecond);
     if (activity.total > activity.received && activity.bytesPerSecond > 0) {
-        text +=
-            ", " + TimeLeftText((activity.total - activity.received + activity.bytesPerSecond - 1) /
-                                activity.bytesPerSecond);
+        // Rounded up by the remainder: adding the divisor first could overflow near the maximum.
+        const std::int64_t left = activity.total - activity.received;
+        const std::int64_t seconds = left / activity.bytesPerSecond;
+        text += ", " + TimeLeftText(seconds + (left % activity.bytesPerSecond != 0 ? 1 : 0));
     }
     return text;
 }

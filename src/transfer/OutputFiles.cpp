@@ -215,11 +215,17 @@ std::int64_t OutputFileSize(FileHandle handle) {
     return handle != NoFileHandle && ::fstat(handle, &status) == 0 ? status.st_size : 0;
 }
 
+bool IsUsableValidator(std::string_view validator) {
+    return !validator.empty() && validator.size() <= MaxValidatorSize &&
+           std::none_of(validator.begin(), validator.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 void StoreResumeValidator(FileHandle handle, const std::string& validator) {
     if (handle == NoFileHandle) {
         return;
     }
-    if (validator.empty() || validator.size() > MaxValidatorSize) {
+    if (!IsUsableValidator(validator)) {
         ::fremovexattr(handle, ValidatorAttribute);
     } else {
         ::fsetxattr(handle, ValidatorAttribute, validator.data(), validator.size(), 0);
@@ -230,7 +236,8 @@ std::string ResumeValidator(FileHandle handle) {
     char value[MaxValidatorSize];
     const ssize_t size =
         handle == NoFileHandle ? -1 : ::fgetxattr(handle, ValidatorAttribute, value, sizeof value);
-    return size > 0 ? std::string(value, static_cast<std::size_t>(size)) : std::string();
+    const std::string_view validator(value, size > 0 ? static_cast<std::size_t>(size) : 0);
+    return IsUsableValidator(validator) ? std::string(validator) : std::string();
 }
 
 std::optional<OutputFileRecord> FindOutputFile(FileHandle handle) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One open temporary file of a download.
@@ -66,6 +67,10 @@ std::int64_t OutputFileSize(FileHandle handle);
 // from, kept with the file itself (an extended attribute) so that it lasts as long as the bytes;
 // "" when none was kept or the file system keeps none. Storing "" removes it.
 void StoreResumeValidator(FileHandle handle, const std::string& validator);
+// Whether a validator can be kept and sent as it is: not empty, at most 1024 bytes and without
+// control bytes, which could end the If-Range line it goes into. Any other is neither stored nor
+// read back.
+bool IsUsableValidator(std::string_view validator);
 std::string ResumeValidator(FileHandle handle);
 
 // The records of open temporary files are kept in one table for the whole process, shared by

@@ -263,10 +263,11 @@ bool TransferRun::HandleHeaders() {
     return true;
 }
 
-// What identifies this version of the server's file: a strong ETag, else the Last-Modified date.
+// What identifies this version of the server's file: a strong ETag that can be kept and sent,
+// else the Last-Modified date (which storing refuses in its turn when it cannot be).
 std::string TransferRun::Validator() const {
     if (const std::optional<std::string> tag = request_.Header("ETag");
-        tag && !tag->starts_with("W/")) {
+        tag && !tag->starts_with("W/") && IsUsableValidator(*tag)) {
         return *tag;
     }
     return request_.Header("Last-Modified").value_or(std::string());

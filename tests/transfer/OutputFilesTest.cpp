@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -114,6 +115,17 @@ TEST_F(OutputFilesTest, FailedOpensAndForeignHandlesNeverActOnFiles) {
     EXPECT_TRUE(IsOpen(foreign)) << "a descriptor that is not ours is never closed";
     EXPECT_TRUE(OutputFileRecords().empty());
     ::close(foreign);
+}
+
+// A kept validator goes into an If-Range line: one that could end the line is never read back.
+TEST_F(OutputFilesTest, AKeptValidatorWithControlBytesIsNotReadBack) {
+    const Opened opened = Open("partial");
+    const std::string injected = "\"v\"\r\nX-Injected: 1";
+    if (::fsetxattr(opened.handle, "user.dartflux.validator", injected.data(), injected.size(),
+                    0) != 0) {
+        GTEST_SKIP() << "the test folder keeps no extended attributes";
+    }
+    EXPECT_EQ(ResumeValidator(opened.handle), "");
 }
 
 TEST_F(OutputFilesTest, CompletionMovesNumbersAndNeverReplaces) {

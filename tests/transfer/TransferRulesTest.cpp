@@ -143,10 +143,12 @@ TEST(FileNamesTest, NamesShowWhatIsOnDiskAndTheServersPrefersFilenameStar) {
     std::string safe;
     for (const char* given :
          {"../../x", "evil\u202Etxt.exe", "\u200B\uFEFFa\u2066b\u2069\u200E.txt", " . ",
-          "  .hidden . ", "line\nbreak", " spaced name .txt"}) {
+          "  .hidden . ", "line\nbreak", " spaced name .txt", "ab\xE2\x80\u200B\xAEtxt.exe",
+          "\xEF\xBB\u200B\xBFz", "a\xC2\x9B", "caf\xE9", "\xC0\xAE", "\xED\xA0\x80", "\x80\x80",
+          "a\u061C\u2028\u2029\u200C\u200D\u2060\u2061\u2062\u2063\u2064\u00AD.b"}) {
         safe += SafeFileName(given) + "|";
     }
-    EXPECT_EQ(safe, "x|eviltxt.exe|ab.txt||hidden||spaced name .txt|");
+    EXPECT_EQ(safe, "x|eviltxt.exe|ab.txt||hidden||spaced name .txt||||||||a.b|");
     std::string named;
     for (const char* header :
          {"attachment; filename=report.pdf; size=10", "attachment; filename=\"my; odd name .pdf\"",
@@ -173,6 +175,8 @@ TEST(FileNamesTest, NumberedAndLongNamesKeepTheExtensionAndWholeCharacters) {
         {"abcdefghij.txt", 0, 10, "abcdef.txt"},
         {"abcdefghij.txt", 1, 10, "ab (1).txt"},
         {"\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80.txt", 0, 9, "\xE4\xB8\x80.txt"},
+        {"\xF0\x9F\x98\x80.a\xC3\xA9z", 0, 7, "\xF0\x9F\x98\x80.a"},
+        {"\x80\x80\x80\x80", 0, 2, "\x80\x80"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NumberedFileName(c.name, c.attempt, c.limit), c.result) << c.name;
