@@ -4,6 +4,7 @@
 #include "DownloadListRoles.h"
 #include "OutputFiles.h"
 #include "RowText.h"
+#include "TransferRules.h"
 #include "UrlLines.h"
 
 #include <QCoreApplication>
@@ -216,12 +217,20 @@ void DownloadQueue::AdvanceQueue() {
 bool DownloadQueue::StartActiveTransfer() {
     const int row = static_cast<int>(cursor_) - 1;
     DownloadItem& item = MutableItem(row);
-    if (item.fileHandle == NoFileHandle) {
-        item.fileHandle = OpenOutputFile(folder_.Path(), item.tempPath);
-    }
     DownloadTask task;
     task.owner = &reports_;
     SetTaskAddress(task, item.url);
+    // No temporary file for an address that can never be asked for.
+    if (const std::optional<TransferFailure> refused = AddressFailure(task.scheme, task.hostName)) {
+        TransferActivity activity;
+        activity.failure = refused;
+        DownloadList::SetActivity(row, activity);
+        EndAsFailed(row);
+        return false;
+    }
+    item.fileHandle = item.fileHandle == NoFileHandle
+                          ? OpenOutputFile(folder_.Path(), item.tempPath)
+                          : RenewGoneOutputFile(item.fileHandle, item.tempPath);
     task.fileHandle = item.fileHandle;
     task.knownSize = item.totalSize;
     task.resumeOffset = OutputFileSize(item.fileHandle);
@@ -244,7 +253,7 @@ bool DownloadQueue::StartActiveTransfer() {
     control_ = starter_ ? starter_(task) : nullptr;
     if (!control_) {
         transferActive_ = false;
-        SetState(row, DownloadState::Error);
+        EndAsFailed(row);
         return false;
     }
     return true;
@@ -259,9 +268,7 @@ void DownloadQueue::OnTransferFinished(TransferOutcome outcome) {
     reports_.End();
     switch (outcome) {
     case TransferOutcome::Failed:
-        SetState(row, DownloadState::Error);
-        ++failedInRun_;
-        emit downloadFailed(row);
+        EndAsFailed(row);
         break;
     case TransferOutcome::Completed:
         item.fileHandle = NoFileHandle;
@@ -319,6 +326,12 @@ bool DownloadQueue::IsPauseRequested() {
     return active != nullptr && active->state == DownloadState::Pause;
 }
 
+void DownloadQueue::EndAsFailed(int row) {
+    SetState(row, DownloadState::Error);
+    ++failedInRun_;
+    emit downloadFailed(row);
+}
+
 // ----- rows
 
 void DownloadQueue::SetState(int row, DownloadState state) {
@@ -349,8 +362,11 @@ void DownloadQueue::RemoveRows(const std::vector<int>& rows) {
         return static_cast<std::uint32_t>(row) + 1 < cursor_;
     });
     for (const int row : rows) {
-        if (Item(row).fileHandle != NoFileHandle) {
-            DiscardOutputFile(Item(row).fileHandle);
+        const DownloadItem& item = Item(row);
+        if (item.fileHandle != NoFileHandle) {
+            DiscardOutputFile(item.fileHandle);
+        } else if (item.state != DownloadState::Done && !item.tempPath.empty()) {
+            DiscardStoredTemporaryFile(folder_.Path(), item.tempPath); // as after a restart
         }
     }
     EraseRows(rows);

@@ -115,6 +115,7 @@ private:
     void OnTransferFinished(TransferOutcome outcome) override;
 
     bool StartActiveTransfer();
+    void EndAsFailed(int row);
     void SetState(int row, DownloadState state);
     void SyncPauseFlag();
     void RemoveRows(const std::vector<int>& rows);

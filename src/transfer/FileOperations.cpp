@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -104,10 +105,26 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
-int CopyIntoFolder(const std::string& from, const std::string& folder, std::string& copyPath) {
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+bool IsFileAt(FileHandle handle, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return handle != NoFileHandle && ::fstat(handle, &open) == 0 &&
+           ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+int CopyIntoFolder(FileHandle handle, const std::string& from, const std::string& folder,
+                   std::string& copyPath) {
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (source < 0) {
         return errno;
+    }
+    struct stat opened {};
+    struct stat expected {};
+    if (::fstat(source, &opened) != 0 || ::fstat(handle, &expected) != 0 ||
+        opened.st_dev != expected.st_dev || opened.st_ino != expected.st_ino) {
+        ::close(source);
+        return ENOENT; // another file now has the name
     }
     const FileHandle copy = CreateUniqueTempFile(folder, copyPath);
     int error = copy == NoFileHandle ? errno : 0;

@@ -16,8 +16,15 @@ namespace {
 constexpr char ValidatorAttribute[] = "user.dartflux.validator";
 constexpr std::size_t MaxValidatorSize = 1024;
 
-// A temporary file a list file names, for appending: only a file of ours, that is a regular
-// file (not a link, a device or a pipe) of one name ending ".tmp"; created empty when gone.
+// Whether a file is one this user's downloads may have made: a regular file (not a link, a
+// device or a pipe) of one name, owned by the user. Another user of a shared folder could have
+// put anything else under the name.
+bool IsOwnTemporaryFile(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == ::geteuid();
+}
+
+// A temporary file a list file names, for appending: only a file of ours whose name ends ".tmp";
+// created empty when gone.
 FileHandle ReopenTemporaryFile(const std::string& path) {
     if (!path.ends_with(".tmp")) {
         return NoFileHandle;
@@ -27,7 +34,7 @@ FileHandle ReopenTemporaryFile(const std::string& path) {
     if (fd < 0) {
         return NoFileHandle;
     }
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+    if (::fstat(fd, &status) != 0 || !IsOwnTemporaryFile(status)) {
         ::close(fd);
         return NoFileHandle;
     }
@@ -95,10 +102,14 @@ using Records = std::vector<OutputFileRecord>;
 FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath) {
     return Table::Instance().WithRecord(NoFileHandle, [&](OutputFileRecord*, Records& records) {
         FileHandle handle = tempPath.empty() ? NoFileHandle : ReopenTemporaryFile(tempPath);
-        if (handle == NoFileHandle) {
-            tempPath.clear(); // not a file to append to: start afresh
-            handle = CreateUniqueTempFile(folder, tempPath);
+        if (handle != NoFileHandle) {
+            // A download finishes in the folder it began in, whatever "Save to" says now.
+            records.push_back(
+                OutputFileRecord{FolderOf(tempPath), std::string(), tempPath, handle});
+            return handle;
         }
+        tempPath.clear(); // not a file to append to: start afresh
+        handle = CreateUniqueTempFile(folder, tempPath);
         records.push_back(OutputFileRecord{folder, std::string(), tempPath, handle});
         return handle;
     });
@@ -128,16 +139,34 @@ FileHandle RecreateOutputFile(FileHandle handle) {
         if (record == nullptr || handle == NoFileHandle) {
             return NoFileHandle; // not ours: never close another owner's descriptor
         }
-        CloseFile(handle);
-        FileHandle newHandle = NoFileHandle;
-        if (!record->tempPath.empty()) {
-            ::unlink(record->tempPath.c_str());
-            const int fd = OpenForAppending(record->tempPath, O_CREAT | O_TRUNC);
-            newHandle = fd >= 0 ? fd : NoFileHandle;
+        // Through the descriptor, never by name: another user may have put a link there.
+        ::fremovexattr(handle, ValidatorAttribute);
+        if (::ftruncate(handle, 0) != 0) {
+            CloseFile(handle);
+            record->handle = NoFileHandle;
         }
-        record->handle = newHandle;
-        return newHandle;
+        return record->handle;
     });
+}
+
+FileHandle RenewGoneOutputFile(FileHandle handle, std::string& tempPath) {
+    return Table::Instance().WithRecord(handle, [&](OutputFileRecord* record, Records&) {
+        if (record == nullptr || handle == NoFileHandle || IsFileAt(handle, record->tempPath)) {
+            return handle;
+        }
+        CloseFile(handle);
+        record->handle = CreateUniqueTempFile(FolderOf(record->tempPath), record->tempPath);
+        tempPath = record->tempPath;
+        return record->handle;
+    });
+}
+
+void DiscardStoredTemporaryFile(const std::string& folder, const std::string& tempPath) {
+    struct stat status {};
+    if (tempPath.ends_with(".tmp") && FolderOf(tempPath) == JoinOutputPath(folder, "") &&
+        ::lstat(tempPath.c_str(), &status) == 0 && IsOwnTemporaryFile(status)) {
+        ::unlink(tempPath.c_str());
+    }
 }
 
 OutputCompletion CompleteOutputFile(FileHandle handle) {
@@ -163,6 +192,10 @@ OutputCompletion CompleteOutputFile(FileHandle handle) {
             folder = record->finalPath.empty() ? record->folder : FolderOf(record->finalPath);
             name = record->finalPath.empty() ? std::string(DefaultFileName)
                                              : NameOf(record->finalPath);
+            if (!IsFileAt(handle, tempPath)) {
+                completion.error = ENOENT; // deleted or replaced: the name is not ours to move
+                return true;
+            }
             // The file moves while still open, so that a failed move leaves it ready for another
             // try.
             completion.error = MoveToFreeName(tempPath, folder, name, completion.name);
@@ -177,7 +210,7 @@ OutputCompletion CompleteOutputFile(FileHandle handle) {
 
     // Another file system: copy without holding the table, which the user interface needs.
     std::string copyPath;
-    completion.error = CopyIntoFolder(tempPath, folder, copyPath);
+    completion.error = CopyIntoFolder(handle, tempPath, folder, copyPath);
     if (completion.error != 0) {
         return completion;
     }

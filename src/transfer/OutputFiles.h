@@ -18,7 +18,8 @@ struct OutputFileRecord {
 };
 
 // Opens the item's temporary file for appending (creating it empty when gone), when tempPath
-// names one of ours: a regular file, not a link, whose name ends ".tmp". Otherwise (tempPath
+// names one of ours: a regular file of this user, of one name, not a link, whose name ends
+// ".tmp"; its record keeps the folder the file is in. Otherwise (tempPath
 // empty, another kind of file, or one that cannot be opened) creates a new uniquely named empty
 // file "<random>.tmp" in folder (exclusively, mode 0644 less the umask) and stores its path in
 // tempPath. The file is open write-only for appending; others may read it. The record
@@ -33,11 +34,20 @@ FileHandle OpenOutputFile(const std::string& folder, std::string& tempPath);
 // named; for NoFileHandle the result only tells which name would be set.
 std::string SetOutputFileName(FileHandle handle, const std::string& name);
 
-// Empties the file by creating it anew at the same path and returns the new handle (often the
-// same number), which replaces the old one in the record; finalPath and tempPath stay. Gives
-// NoFileHandle, touching nothing, for NoFileHandle or a handle no record holds; gives
-// NoFileHandle, kept in the record, when the new file cannot be created.
+// Empties the file through its descriptor (never by its name) and drops its validator; returns
+// the handle, which stays the record's. Gives NoFileHandle, touching nothing, for NoFileHandle or
+// a handle no record holds; gives NoFileHandle, kept in the record and the file closed, when the
+// file cannot be emptied.
 FileHandle RecreateOutputFile(FileHandle handle);
+
+// For a registered handle whose temporary name no longer leads to its file (the user deleted or
+// replaced it): closes it and makes a new empty file under a new name in the same folder, which
+// the record and tempPath then hold. Any other handle is returned as it is.
+FileHandle RenewGoneOutputFile(FileHandle handle, std::string& tempPath);
+
+// Deletes the temporary file an item names without holding it open (as after a restart), when it
+// is one of ours in folder: a ".tmp" file that OpenOutputFile would reopen.
+void DiscardStoredTemporaryFile(const std::string& folder, const std::string& tempPath);
 
 // How a completion ended: error 0 and the name the file now has in its folder, or the errno
 // that stopped it.
@@ -51,7 +61,8 @@ struct OutputCompletion {
 // when that is taken; never replaces a file. A folder on another file system gets a flushed copy
 // under a new temporary name first, which then takes the final name; the old temporary file goes
 // only after that. On success the file is closed and its record removed. On failure nothing is
-// lost: the temporary file stays whole, open and registered for a later try. A handle no record
+// lost: the temporary file stays whole, open and registered for a later try; a temporary name
+// that no longer leads to the open file fails with ENOENT. A handle no record
 // holds is neither closed nor touched (EBADF); for NoFileHandle one record of a failed open is
 // dropped (EBADF).
 OutputCompletion CompleteOutputFile(FileHandle handle);

@@ -121,12 +121,19 @@ BodyPlan PlanBody(long status, const std::optional<std::string>& contentRange,
     return {BodyUse::RequestAgain, 0};
 }
 
-bool IsUsableHost(std::string_view host) {
+std::optional<TransferFailure> AddressFailure(std::string_view scheme, std::string_view host) {
+    if (!scheme.empty() && !EqualsIgnoringCase(scheme, "http") &&
+        !EqualsIgnoringCase(scheme, "https")) {
+        return TransferFailure{{RequestStep, CURLE_UNSUPPORTED_PROTOCOL}};
+    }
     const std::size_t at = host.rfind('@');
     host.remove_prefix(at == std::string_view::npos ? 0 : at + 1);
     const std::size_t bracket = host.rfind(']');
-    return !host.empty() &&
-           host.find(':', bracket == std::string_view::npos ? 0 : bracket) == std::string::npos;
+    if (host.empty() ||
+        host.find(':', bracket == std::string_view::npos ? 0 : bracket) != std::string::npos) {
+        return TransferFailure{{RequestStep, CURLE_URL_MALFORMAT}};
+    }
+    return std::nullopt;
 }
 
 std::string FileNameFromUrl(const std::string& objectPath) {

@@ -50,9 +50,10 @@ BodyPlan PlanBody(long status, const std::optional<std::string>& contentRange,
                   const std::optional<std::string>& contentLength, std::int64_t resumeOffset,
                   std::int64_t knownSize);
 
-// Whether a task's host names a server: not empty, and no port left in it (a port that is out of
-// range or not a number stays in the host).
-bool IsUsableHost(std::string_view host);
+// Why an address cannot be asked for at all, as a failure of the request step: a scheme other
+// than http and https ("" is http), a host that is empty or still holds a port (one out of range
+// or not a number stays in the host). None when it can be asked for.
+std::optional<TransferFailure> AddressFailure(std::string_view scheme, std::string_view host);
 
 // The name the URL gives: its path's last segment, percent-decoded (see DecodedUrlSegment).
 std::string FileNameFromUrl(const std::string& objectPath);

@@ -21,17 +21,6 @@ namespace {
 constexpr std::size_t WriteSize = 64 * 1024;
 constexpr std::size_t ReadSize = 4096;
 
-// The scheme to use, or "" when it is none we speak.
-std::string TransferScheme(const std::string& scheme) {
-    if (scheme.empty() || EqualsIgnoringCase(scheme, "http")) {
-        return "http";
-    }
-    if (EqualsIgnoringCase(scheme, "https")) {
-        return "https";
-    }
-    return "";
-}
-
 } // namespace
 
 TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
@@ -42,12 +31,9 @@ TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMete
 TransferOutcome TransferRun::Run() {
     Report([](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
 
-    const std::string scheme = TransferScheme(task_.scheme);
-    if (scheme.empty()) {
-        return Fail(RequestStep, CURLE_UNSUPPORTED_PROTOCOL);
-    }
-    if (!IsUsableHost(task_.hostName)) {
-        return Fail(RequestStep, CURLE_URL_MALFORMAT);
+    if (const std::optional<TransferFailure> refused =
+            AddressFailure(task_.scheme, task_.hostName)) {
+        return Fail(*refused);
     }
     // Without a file the body would be dropped and the item shown as done.
     if (task_.fileHandle == NoFileHandle) {
@@ -63,7 +49,9 @@ TransferOutcome TransferRun::Run() {
     ReportActivity(true);
 
     target_ = RequestTarget(task_.objectPath);
-    std::string url = scheme + "://" + task_.hostName;
+    // The scheme as libcurl takes it; AddressFailure let only these through.
+    const char* scheme = EqualsIgnoringCase(task_.scheme, "https") ? "https" : "http";
+    std::string url = scheme + std::string("://") + task_.hostName;
     if (task_.port != 0) {
         url += ':';
         url += std::to_string(task_.port);

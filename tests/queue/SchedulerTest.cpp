@@ -1,5 +1,8 @@
 // The scheduler's state table and its edge cases, with scripted transfers on the test thread.
 #include "QueueTestSupport.h"
+#include "TestFiles.h"
+
+#include <QDir>
 
 #include <QSignalSpy>
 
@@ -121,6 +124,48 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
               folder.path().toStdString());
     EXPECT_FALSE(PauseSeenByTransfer());
     EXPECT_EQ(queue.Item(0).url, "http://host:8080/dir/file.bin?x=1#f");
+}
+
+// Temporary files: none for an address that can never be asked for; a new one for a paused
+// item whose file the user deleted; the old folder for a file kept from a run with another one;
+// Remove deletes a kept one of ours, as after a restart, and nothing else.
+TEST_F(ScriptedQueueTest, TemporaryFilesBelongToTheirItemOnly) {
+    QTemporaryDir before;
+    const std::string kept = before.filePath("0a0a0a0a.tmp").toStdString();
+    const std::string elsewhere = before.filePath("1b1b1b1b.tmp").toStdString();
+    WriteFile(kept, "12345");
+    WriteFile(elsewhere, "x");
+    const std::string ours = folder.filePath("2c2c2c2c.tmp").toStdString();
+    const std::string foreign = folder.filePath("foreign.txt").toStdString();
+    WriteFile(ours, "y");
+    WriteFile(foreign, "mine");
+    queue.AddUrls("ftp://h/a\nhttp://h/b\nhttp://h/c\nhttp://h/d\nhttp://h/e\nhttp://h/f");
+    for (const auto& [row, path] : {std::pair{2, kept}, {3, ours}, {4, elsewhere}, {5, foreign}}) {
+        const_cast<DownloadItem&>(queue.Item(row)).tempPath = path;
+    }
+    queue.OnStart({0, 1});
+    EXPECT_EQ(States(), "EPRRRR");
+    EXPECT_EQ(queue.StatusText(0), "ftp://h/a\nUnsupported address: ftp://h/a");
+    const std::string first = queue.Item(1).tempPath;
+    ASSERT_EQ(::unlink(first.c_str()), 0);
+    queue.OnPause({1});
+    transfers.Finish(TransferOutcome::Paused);
+    queue.OnStart({1});
+    EXPECT_NE(queue.Item(1).tempPath, first);
+    EXPECT_EQ(transfers.runs.back().task.fileHandle, queue.Item(1).fileHandle);
+    EXPECT_EQ(ReadFile(queue.Item(1).tempPath), "");
+    transfers.Finish(TransferOutcome::Failed);
+
+    queue.OnStart({2});
+    SetOutputFileName(transfers.runs.back().task.fileHandle, "c.bin"); // as the worker names it
+    transfers.Report([](TransferOwner& owner) { owner.SetFileName("c.bin"); });
+    transfers.Finish(TransferOutcome::Completed);
+    EXPECT_EQ(ReadFile(before.filePath("c.bin").toStdString()), "12345");
+    EXPECT_EQ(queue.StatusText(2), "c.bin\nSaved as " + before.filePath("c.bin").toStdString());
+
+    queue.OnRemoveAll();
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"foreign.txt"});
+    EXPECT_EQ(ReadFile(elsewhere), "x") << "not in the download folder";
 }
 
 TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGoAndEndWithItsTransfer) {

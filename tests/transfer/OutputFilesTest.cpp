@@ -90,7 +90,9 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     ASSERT_EQ(::link(In("shared.tmp").c_str(), In("hard.tmp").c_str()), 0);
     ASSERT_EQ(::symlink(In("notes.txt").c_str(), In("link.tmp").c_str()), 0);
     ASSERT_EQ(::mkfifo(In("pipe.tmp").c_str(), 0644), 0);
-    for (const char* foreign : {"notes.txt", "hard.tmp", "link.tmp", "pipe.tmp"}) {
+    WriteFile(In("theirs.tmp"), "theirs");
+    ASSERT_EQ(::chown(In("theirs.tmp").c_str(), 65534, 65534), 0) << "another user's file";
+    for (const char* foreign : {"notes.txt", "hard.tmp", "link.tmp", "pipe.tmp", "theirs.tmp"}) {
         std::string temp = In(foreign);
         const FileHandle handle = OpenOutputFile(folder, temp);
         ASSERT_TRUE(WriteAll(handle, "new"));
@@ -100,6 +102,15 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     }
     EXPECT_EQ(ReadFile(In("notes.txt")), "notes");
     EXPECT_EQ(ReadFile(In("hard.tmp")), "shared");
+    EXPECT_EQ(ReadFile(In("theirs.tmp")), "theirs");
+
+    // Starting again empties the open file, never what another user put at its name.
+    opened = Open("old");
+    ASSERT_EQ(::rename(In("notes.txt").c_str(), opened.temp.c_str()), 0);
+    EXPECT_EQ(RecreateOutputFile(opened.handle), opened.handle);
+    ASSERT_TRUE(WriteAll(opened.handle, "new"));
+    EXPECT_EQ(ReadFile(opened.temp) + std::to_string(OutputFileSize(opened.handle)), "notes3");
+    DiscardOutputFile(opened.handle);
 }
 
 TEST_F(OutputFilesTest, FailedOpensAndForeignHandlesNeverActOnFiles) {
@@ -171,8 +182,8 @@ TEST_F(OutputFilesTest, ACompletionIntoAnotherFileSystemCopiesAndNeverLosesTheDa
     const std::string tmpfs = other.Path().toStdString();
     for (const std::string& body : {std::string("moved across"), std::string(2 << 20, 'b')}) {
         Opened opened = Open(body);
-        Forget(opened);
-        opened.handle = OpenOutputFile(tmpfs, opened.temp); // the folder changed meanwhile
+        UnregisterOutputFile(opened.handle);
+        RegisterOutputFile(opened.handle, tmpfs, opened.temp); // a final folder elsewhere
         const OutputCompletion completion = CompleteOutputFile(opened.handle);
         const bool fits = body.size() < 100;
         EXPECT_EQ(completion.error, fits ? 0 : ENOSPC);

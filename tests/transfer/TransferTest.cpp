@@ -201,12 +201,8 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         DiscardOutputFile(download.task.fileHandle);
         download.task.fileHandle = NoFileHandle;
     };
-    // The temporary file reopened for a folder that is gone, as after a restart.
-    const auto intoGoneFolder = [this](Download& download) {
-        UnregisterOutputFile(download.task.fileHandle);
-        ::close(download.task.fileHandle);
-        download.task.fileHandle = OpenOutputFile(Folder() + "/gone", download.tempPath);
-    };
+    // The user deletes the temporary file while it downloads.
+    const auto deleted = [](Download& download) { ::unlink(download.tempPath.c_str()); };
     const struct {
         std::string url;
         std::function<void(Download&)> prepare;
@@ -220,7 +216,7 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         {server.Url("/status/500"), {}, 8, 0, 500, "partial"},
         {server.Url("/drop.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(50000, 'd')},
         {server.Url("/short.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(500, 's')},
-        {server.Url("/status/200?"), intoGoneFolder, 9, 0, ENOENT, "<html>page</html>"},
+        {server.Url("/status/200?"), deleted, 9, 0, ENOENT, "<missing>"},
         {refused, {}, 4, 0, CURLE_COULDNT_CONNECT, "partial"},
         {"ftp://" + here + "/y", {}, 5, 0, CURLE_UNSUPPORTED_PROTOCOL, "partial"},
         {"http://" + here + "/status/200", withoutFile, 9, 0, EBADF, "<missing>"},
@@ -387,6 +383,7 @@ TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
     const auto connections = std::make_shared<ConnectionShare>();
     const auto intoFullDisk = [&full](Download& d) {
         DiscardOutputFile(d.task.fileHandle);
+        d.tempPath.clear();
         d.task.fileHandle = OpenOutputFile(full.Path().toStdString(), d.tempPath);
     };
     const struct {
