@@ -201,8 +201,11 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         DiscardOutputFile(download.task.fileHandle);
         download.task.fileHandle = NoFileHandle;
     };
-    // The user deletes the temporary file while it downloads.
-    const auto deleted = [](Download& download) { ::unlink(download.tempPath.c_str()); };
+    // Another file takes the temporary file's name while it downloads.
+    const auto replaced = [](Download& download) {
+        WriteFile(download.tempPath + "2", "other");
+        ::rename((download.tempPath + "2").c_str(), download.tempPath.c_str());
+    };
     const struct {
         std::string url;
         std::function<void(Download&)> prepare;
@@ -216,7 +219,7 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         {server.Url("/status/500"), {}, 8, 0, 500, "partial"},
         {server.Url("/drop.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(50000, 'd')},
         {server.Url("/short.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(500, 's')},
-        {server.Url("/status/200?"), deleted, 9, 0, ENOENT, "<missing>"},
+        {server.Url("/status/200?"), replaced, 9, 0, ENOENT, "other"},
         {refused, {}, 4, 0, CURLE_COULDNT_CONNECT, "partial"},
         {"ftp://" + here + "/y", {}, 5, 0, CURLE_UNSUPPORTED_PROTOCOL, "partial"},
         {"http://" + here + "/status/200", withoutFile, 9, 0, EBADF, "<missing>"},
