@@ -195,6 +195,14 @@ void TransferRun::ReportActivity(bool force) {
 bool TransferRun::HandleHeaders() {
     headersHandled_ = true;
     status_ = request_.Status();
+    const bool success = status_ >= 200 && status_ <= 299;
+    const BodyPlan plan =
+        PlanBody(status_, request_.Header("Content-Range"), request_.Header("Content-Length"),
+                 resuming_ ? task_.resumeOffset : 0, task_.knownSize);
+    // Named first, so that the row shows the name while the new-version question is open.
+    if (success && (plan.use == BodyUse::Append || plan.use == BodyUse::FromStart)) {
+        NameFile();
+    }
     if (const std::optional<std::string> version = request_.Header(VersionHeaderName.data())) {
         CheckServerVersion(*version);
         // The user's time to answer is no stall of the server.
@@ -213,7 +221,7 @@ bool TransferRun::HandleHeaders() {
         StopWith(complete ? Stop::AlreadyComplete : Stop::StartAgain);
         return false;
     }
-    if (status_ < 200 || status_ > 299) {
+    if (!success) {
         if (const std::optional<std::string> wait = request_.Header("Retry-After")) {
             retryAfter_ = ParseRetryAfter(*wait, std::time(nullptr));
         }
@@ -222,9 +230,6 @@ bool TransferRun::HandleHeaders() {
         return false;
     }
 
-    const BodyPlan plan =
-        PlanBody(status_, request_.Header("Content-Range"), request_.Header("Content-Length"),
-                 resuming_ ? task_.resumeOffset : 0, task_.knownSize);
     if (plan.use == BodyUse::RequestAgain) {
         StopWith(Stop::StartAgain);
         return false;
@@ -233,7 +238,6 @@ bool TransferRun::HandleHeaders() {
         StopWith(Stop::Failure, ResponseStep, CURLE_WEIRD_SERVER_REPLY);
         return false;
     }
-    NameFile();
     if (plan.use == BodyUse::Append) {
         received_ = task_.resumeOffset;
     } else {

@@ -177,7 +177,12 @@ TEST_F(TransferTest, AResumeAppendsOnlyTheExactRestOfTheKnownFile) {
 
 TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
     int asked = 0;
-    SetNewVersionHook([&asked] { ++asked; });
+    RecordingOwner* asking = nullptr;
+    std::string namedWhenAsked;
+    SetNewVersionHook([&] {
+        ++asked;
+        namedWhenAsked += (asking->names.empty() ? "-" : asking->names.back()) + " ";
+    });
     server.Get("/status/([0-9]+)", [](const httplib::Request& request,
                                       httplib::Response& response) {
         if (request.has_param("v")) {
@@ -228,7 +233,12 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         asked = 0;
         // Resumed (of a known size), unless the whole body comes again ("?" in the URL).
         const bool fresh = c.code == 0 || c.url.ends_with("?");
-        const auto download = Fetch(c.url, "partial", fresh ? 0 : 1000000, c.prepare);
+        const auto download = Fetch(c.url, "partial", fresh ? 0 : 1000000, [&](Download& d) {
+            asking = &d.owner;
+            if (c.prepare) {
+                c.prepare(d);
+            }
+        });
         SCOPED_TRACE(c.url);
         EXPECT_EQ(download->owner.result.code, c.code);
         EXPECT_EQ(download->owner.result.systemError, c.error);
@@ -237,6 +247,7 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
         EXPECT_EQ(asked, c.asks) << "the version is checked on every final answer";
         EXPECT_TRUE(c.code == 0 || ReadFile(download->tempPath) == c.kept) << "no error page";
     }
+    EXPECT_EQ(namedWhenAsked, "200 - ") << "the row shows its name while the user is asked";
     SetNewVersionHook({});
 }
 
