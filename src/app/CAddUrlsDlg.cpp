@@ -35,6 +35,7 @@ CAddUrlsDlg::CAddUrlsDlg(QWidget* parent) : QDialog(parent) {
     setWindowIcon(LoadIconResource(141));
     AddUrlsTemplate().Build(*this);
     urlField_ = static_cast<QPlainTextEdit*>(FindControl(this, UrlFieldId));
+    urlField_->setTabChangesFocus(true); // a URL holds no tab; Tab moves on to the buttons
     const auto button = [this](int id) {
         return static_cast<CBitmapButton*>(FindControl(this, id));
     };

@@ -180,6 +180,8 @@ void CDownloaderDlg::BuildControls(int top) {
     list_->setAccessibleName("Downloads");
     folderField_->setAccessibleName("Save to");
     statusPanel_->setAccessibleName("Status");
+    const QWidget* clickArea = FindControl(this, ClickAreaId);
+    statusPanel_->KeepTextOutOf(clickArea->geometry().translated(-statusPanel_->pos()));
     list_->setModel(queue_.get());
     for (int column = 0; column < 4; ++column) {
         list_->setColumnWidth(column, ColumnWidths[column]);

@@ -35,6 +35,11 @@ void CStatusPanel::SetSpeeds(std::vector<std::int64_t> speeds) {
     }
 }
 
+void CStatusPanel::KeepTextOutOf(const QRect& area) {
+    keptFree_ = area;
+    update();
+}
+
 void CStatusPanel::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
@@ -43,6 +48,9 @@ void CStatusPanel::paintEvent(QPaintEvent* event) {
     QRect textArea = inside;
     if (graph) {
         textArea.setRight(inside.right() - GraphWidth - Margin);
+    }
+    if (textArea.intersects(keptFree_)) {
+        textArea.setTop(keptFree_.bottom() + 1);
     }
     painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text_);
     if (!graph) {

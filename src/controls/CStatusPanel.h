@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -20,6 +21,9 @@ public:
     void SetText(const QString& text);
     const QString& Text() const { return text_; }
     void SetSpeeds(std::vector<std::int64_t> speeds);
+    // A part of the panel (in its own coordinates) that another control covers: the text starts
+    // below it.
+    void KeepTextOutOf(const QRect& area);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -27,4 +31,5 @@ protected:
 private:
     QString text_;
     std::vector<std::int64_t> speeds_;
+    QRect keptFree_;
 };

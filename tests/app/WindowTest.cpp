@@ -111,6 +111,12 @@ TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     Click(*window, Id::StartId);
     ASSERT_TRUE(WaitForStates(*window, {"Done", "Ready", "Ready"}));
     EXPECT_EQ(Cell(*window, 0, 0), "one.txt");
+    // The status panel's text keeps out of the click area, which shows bare background.
+    const QImage area =
+        window->grab(FindControl(window.get(), Id::ClickAreaId)->geometry()).toImage();
+    QImage bare(area.size(), area.format());
+    bare.fill(area.pixel(0, 0));
+    EXPECT_TRUE(area == bare) << "no text in the click area";
     Select(*window, {1, 2});
     Click(*window, Id::StartId);
     ASSERT_TRUE(WaitForStates(*window, {"Done", "Progress", "Waiting"}));
@@ -297,6 +303,7 @@ TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {
     dialog.show();
     auto* field = Control<QPlainTextEdit>(dialog, CAddUrlsDlg::UrlFieldId);
     QTest::keyClicks(field, "http://a/1");
+    QTest::keyClick(field, Qt::Key_Tab); // moves on to the buttons
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible()) << "Enter in the field is a line break";
     QApplication::clipboard()->setText("x");
