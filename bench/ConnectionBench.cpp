@@ -232,8 +232,8 @@ double RunQueue(const std::vector<std::string>& urls, const QString& folder, std
     }
     for (int row = 0; row < queue.Count() && failure.empty(); ++row) {
         if (queue.Item(row).state != DownloadState::Done) {
-            failure = queue.Item(row).url + " ended " + StateText(queue.Item(row).state) +
-                      " (last result " + std::to_string(queue.LastResult().code) + ")";
+            failure = queue.Item(row).url + " ended " + StateText(queue.Item(row).state) + " (" +
+                      queue.StatusText(row) + ")";
         }
     }
     return std::chrono::duration<double>(end - start).count();

@@ -48,7 +48,7 @@ public:
     void SetActivity(const TransferActivity&) override {}
     void SetFileHandle(FileHandle, FileHandle) override {}
     bool IsPauseRequested() override { return false; }
-    void OnTransferFinished(TransferOutcome) override {
+    void OnTransferFinished(const TransferEnd&) override {
         std::lock_guard lock(mutex_);
         finished_ = true;
         changed_.notify_all();

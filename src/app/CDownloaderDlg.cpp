@@ -111,13 +111,8 @@ void CDownloaderDlg::ConnectStatusPanel() {
     connect(queue_.get(), &DownloadQueue::activityChanged, this, &CDownloaderDlg::ShowStatusSoon);
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CDownloaderDlg::ShowStatusSoon);
-    connect(queue_.get(), &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                // A percentage alone changes nothing the panel says.
-                if (topLeft.column() != ProgressColumn || bottomRight.column() != ProgressColumn) {
-                    ShowStatusSoon();
-                }
-            });
+    // A percentage alone changes nothing the panel says.
+    connect(queue_.get(), &DownloadList::rowChanged, this, &CDownloaderDlg::ShowStatusSoon);
     connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
     connect(queue_.get(), &QAbstractItemModel::modelReset, this, &CDownloaderDlg::ShowStatusSoon);
 }

@@ -1,12 +1,10 @@
 #include "DownloadList.h"
 
 #include "DownloadListRoles.h"
-#include "OutputFiles.h"
 #include "RowText.h"
 #include "StatusText.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
 #include <utility>
 
@@ -36,7 +34,7 @@ void DownloadList::EraseRows(const std::vector<int>& rows) {
         }
     }
     for (const int row : rows) {
-        activities_.erase(items_[row].get());
+        runs_.erase(items_[row].get());
     }
     constexpr std::size_t MaxSeparateRuns = 256;
     if (runs.size() <= MaxSeparateRuns) {
@@ -79,6 +77,7 @@ bool DownloadList::SetPercent(int row, int percent) {
     }
     item.percent = percent;
     emit dataChanged(index(row, ProgressColumn), index(row, ProgressColumn));
+    emit progressChanged(row);
     return true;
 }
 
@@ -92,36 +91,34 @@ void DownloadList::SetTotalSize(int row, std::int64_t size) {
     RefreshRow(row);
 }
 
-void DownloadList::ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle) {
-    const auto holder = std::find_if(items_.begin(), items_.end(), [&](const auto& item) {
-        return item->fileHandle == oldHandle;
-    });
-    if (holder != items_.end()) {
-        (*holder)->fileHandle = newHandle;
+int DownloadList::RowOf(const DownloadItem& item, int hint) const {
+    if (hint >= 0 && hint < Count() && items_[hint].get() == &item) {
+        return hint;
     }
+    const auto found = std::find_if(items_.begin(), items_.end(),
+                                    [&item](const auto& held) { return held.get() == &item; });
+    return found == items_.end() ? -1 : static_cast<int>(found - items_.begin());
 }
 
 void DownloadList::SetActivity(int row, const TransferActivity& activity) {
-    activities_[items_.at(row).get()] = activity;
+    runs_[items_.at(row).get()].activity = activity;
+    emit activityChanged(row);
+}
+
+void DownloadList::SetEnd(int row, const TransferEnd& end) {
+    runs_[items_.at(row).get()].end = end;
     emit activityChanged(row);
 }
 
 std::string DownloadList::StatusText(int row) const {
     const DownloadItem& item = *items_.at(row);
-    const auto activity = activities_.find(&item);
-    std::int64_t kept = 0;
-    if (item.state == DownloadState::Pause) {
-        std::error_code error;
-        kept = item.fileHandle != NoFileHandle
-                   ? OutputFileSize(item.fileHandle)
-                   : static_cast<std::int64_t>(std::filesystem::file_size(item.tempPath, error));
-        kept = error ? 0 : kept;
-    }
-    return ::StatusText(item, activity == activities_.end() ? nullptr : &activity->second, kept);
+    const auto run = runs_.find(&item);
+    return ::StatusText(item, run == runs_.end() ? nullptr : &run->second);
 }
 
 void DownloadList::RefreshRow(int row) {
     emit dataChanged(index(row, 0), index(row, DownloadColumnCount - 1));
+    emit rowChanged(row);
 }
 
 int DownloadList::rowCount(const QModelIndex& parent) const {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "DownloadItem.h"
+#include "ItemRun.h"
 #include "ListFile.h"
-#include "TransferActivity.h"
 
 #include <QAbstractTableModel>
 
@@ -14,8 +14,7 @@
 // The download items as the list's model: row i is item i. DisplayRole gives the cell texts,
 // ForegroundRole and BackgroundRole the state's colours (nothing for plain rows), PercentRole (on
 // the "Progress" column) the raw percentage, ToolTipRole the row's StatusText. Items are only
-// appended at the end; rows are
-// removed anywhere.
+// appended at the end; rows are removed anywhere.
 class DownloadList : public QAbstractTableModel {
     Q_OBJECT
 
@@ -25,6 +24,8 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     // Bounds-checked; throws std::out_of_range outside 0..Count()-1.
     const DownloadItem& Item(int index) const { return *items_.at(index); }
+    // The item's row, looked up from hint first; -1 when the item is not in the list.
+    int RowOf(const DownloadItem& item, int hint) const;
     // What the status panel and the tooltip say of a row (see StatusText.h).
     std::string StatusText(int row) const;
 
@@ -37,7 +38,11 @@ public:
 signals:
     // Rows first..last were just appended; the view selects them, keeping other selections.
     void rowsToSelect(int first, int last);
-    // A row's transfer reported its bytes, speed or retries.
+    // A row changed its state, name or size (rowChanged), or only its percentage
+    // (progressChanged); each also comes with the model's dataChanged.
+    void rowChanged(int row);
+    void progressChanged(int row);
+    // A row's transfer reported its bytes, speed or retries, or ended.
     void activityChanged(int row);
 
 protected:
@@ -54,15 +59,13 @@ protected:
     bool SetPercent(int row, int percent);
     void SetFileName(int row, const std::string& name);
     void SetTotalSize(int row, std::int64_t size);
-    // The first item holding oldHandle holds newHandle; nothing when none does.
-    void ReplaceFileHandle(FileHandle oldHandle, FileHandle newHandle);
-    // What this run's transfer of a row last reported (or, at its start, what its file holds);
-    // kept in memory only.
+    // What this run's transfer of a row reports, and how it ended.
     void SetActivity(int row, const TransferActivity& activity);
+    void SetEnd(int row, const TransferEnd& end);
 
 private:
     void RefreshRow(int row);
 
     DownloadItems items_;
-    std::unordered_map<const DownloadItem*, TransferActivity> activities_;
+    std::unordered_map<const DownloadItem*, ItemRun> runs_;
 };

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -25,8 +26,7 @@ std::string UpdateInstallerUrl() {
 }
 
 DownloadQueue::DownloadQueue(QObject* parent)
-    : DownloadList(parent), starter_(StartTransfer), reports_(*this, *this),
-      autosave_(*this, ProgressColumn, [this] { SaveList(); }),
+    : DownloadList(parent), starter_(StartTransfer), autosave_(*this, [this] { SaveList(); }),
       connections_(std::make_shared<ConnectionShare>()) {}
 
 DownloadQueue::~DownloadQueue() {
@@ -56,7 +56,7 @@ void DownloadQueue::OnStart(const std::vector<int>& selectedRows) {
     }
     for (const int row : selectedRows) {
         if (row >= 0 && row < Count() && IsStartable(Item(row).state)) {
-            SetState(row, DownloadState::Waiting);
+            ChangeState(row, DownloadState::Waiting);
         }
     }
     if (!running_) {
@@ -73,9 +73,9 @@ void DownloadQueue::OnPause(const std::vector<int>& selectedRows) {
             continue;
         }
         if (Item(row).state == DownloadState::Waiting) {
-            SetState(row, DownloadState::Ready);
+            ChangeState(row, DownloadState::Ready);
         } else if (Item(row).state == DownloadState::Progress) {
-            SetState(row, DownloadState::Pause);
+            ChangeState(row, DownloadState::Pause);
         }
     }
 }
@@ -101,7 +101,7 @@ void DownloadQueue::OnStartAll() {
     }
     for (int row = 0; row < Count(); ++row) {
         if (IsStartable(Item(row).state)) {
-            SetState(row, DownloadState::Waiting);
+            ChangeState(row, DownloadState::Waiting);
         }
     }
     StartFromTopWhenIdle();
@@ -170,7 +170,7 @@ void DownloadQueue::OnNewVersion() {
 
 void DownloadQueue::StartFromTopWhenIdle() {
     running_ = true;
-    if (transferActive_) {
+    if (active_) {
         // A paused transfer still winds down: starting now would run two at once.
         restartFromTop_ = true;
         return;
@@ -180,7 +180,7 @@ void DownloadQueue::StartFromTopWhenIdle() {
 }
 
 void DownloadQueue::AdvanceQueue() {
-    if (tornDown_ || !running_ || transferActive_) {
+    if (tornDown_ || !running_ || active_) {
         return;
     }
     // Moves the cursor on to the next Waiting item; false when it runs past the end.
@@ -217,15 +217,15 @@ void DownloadQueue::AdvanceQueue() {
 bool DownloadQueue::StartActiveTransfer() {
     const int row = static_cast<int>(cursor_) - 1;
     DownloadItem& item = MutableItem(row);
+    auto reports = std::make_shared<TransferReports>(*this, item);
     DownloadTask task;
-    task.owner = &reports_;
+    task.owner = reports.get();
     SetTaskAddress(task, item.url);
     // No temporary file for an address that can never be asked for.
     if (const std::optional<TransferFailure> refused = AddressFailure(task.scheme, task.hostName)) {
-        TransferActivity activity;
-        activity.failure = refused;
-        DownloadList::SetActivity(row, activity);
-        EndAsFailed(row);
+        TransferEnd end;
+        end.failure = *refused;
+        EndAsFailed(row, end);
         return false;
     }
     item.fileHandle = item.fileHandle == NoFileHandle
@@ -240,20 +240,19 @@ bool DownloadQueue::StartActiveTransfer() {
     if (control_ && !control_->IsFinished()) {
         control_->WaitUntilFinished(TeardownWait);
     }
-    reports_.Begin(item.percent);
-    transferActive_ = true;
+    active_ = std::move(reports);
     // Until the transfer's first report the row tells what the file already holds.
     TransferActivity starting;
     starting.received = task.resumeOffset;
     starting.total = task.knownSize;
-    DownloadList::SetActivity(row, starting);
+    SetActivity(row, starting);
     speedHistory_.clear();
-    SetState(row, DownloadState::Progress);
+    ChangeState(row, DownloadState::Progress);
 
     control_ = starter_ ? starter_(task) : nullptr;
     if (!control_) {
-        transferActive_ = false;
-        EndAsFailed(row);
+        active_.reset();
+        EndAsFailed(row, TransferEnd{});
         return false;
     }
     return true;
@@ -261,29 +260,29 @@ bool DownloadQueue::StartActiveTransfer() {
 
 // ----- the end of a transfer, and its reports
 
-void DownloadQueue::OnTransferFinished(TransferOutcome outcome) {
-    const int row = static_cast<int>(cursor_) - 1;
-    DownloadItem& item = MutableItem(row);
-    transferActive_ = false;
-    reports_.End();
-    switch (outcome) {
+void DownloadQueue::OnTransferFinished(const DownloadItem& finished, const TransferEnd& end) {
+    active_->End(); // anything it still posts is dropped
+    active_.reset();
+    const int row = RowOf(finished, static_cast<int>(cursor_) - 1);
+    switch (end.outcome) {
     case TransferOutcome::Failed:
-        EndAsFailed(row);
+        EndAsFailed(row, end);
         break;
     case TransferOutcome::Completed:
-        item.fileHandle = NoFileHandle;
-        SetState(row, DownloadState::Done);
+        MutableItem(row).fileHandle = NoFileHandle;
+        SetEnd(row, end);
+        ChangeState(row, DownloadState::Done);
         ++doneInRun_;
         break;
     case TransferOutcome::Paused:
+        SetEnd(row, end);
         // The partial file stays for a resume. A Waiting item (paused, then started again while
         // the transfer wound down) is picked up again.
-        if (item.state == DownloadState::Progress) {
-            SetState(row, DownloadState::Pause);
+        if (finished.state == DownloadState::Progress) {
+            ChangeState(row, DownloadState::Pause);
         }
         break;
     }
-    SyncPauseFlag();
     if (restartFromTop_) {
         restartFromTop_ = false;
         cursor_ = 0;
@@ -291,66 +290,67 @@ void DownloadQueue::OnTransferFinished(TransferOutcome outcome) {
     AdvanceQueue();
 }
 
-void DownloadQueue::SetTransferResult(int code, std::uint32_t error) {
-    lastResult_ = TransferResult{code, error};
-}
-
-void DownloadQueue::SetFileName(const std::string& name) {
-    DownloadList::SetFileName(ActiveRow(), name);
-}
-
-void DownloadQueue::SetProgress(int percent) {
-    SetPercent(ActiveRow(), percent);
-}
-
-void DownloadQueue::SetTotalSize(std::int64_t size) {
-    DownloadList::SetTotalSize(ActiveRow(), size);
-}
-
-void DownloadQueue::SetActivity(const TransferActivity& activity) {
-    if (speedHistory_.size() == SpeedHistoryLength) {
-        speedHistory_.pop_front();
-    }
-    speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
-    DownloadList::SetActivity(ActiveRow(), activity);
-}
-
-void DownloadQueue::SetFileHandle(FileHandle oldHandle, FileHandle newHandle) {
-    if (oldHandle != NoFileHandle) { // no item holds "no file"
-        ReplaceFileHandle(oldHandle, newHandle);
-    }
-}
-
-bool DownloadQueue::IsPauseRequested() {
-    const DownloadItem* active = ActiveItem();
-    return active != nullptr && active->state == DownloadState::Pause;
-}
-
-void DownloadQueue::EndAsFailed(int row) {
-    SetState(row, DownloadState::Error);
+void DownloadQueue::EndAsFailed(int row, const TransferEnd& end) {
+    SetEnd(row, end);
+    ChangeState(row, DownloadState::Error);
     ++failedInRun_;
     emit downloadFailed(row);
 }
 
+void DownloadQueue::ApplyFileName(const DownloadItem& item, const std::string& name) {
+    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
+        SetFileName(row, name);
+    }
+}
+
+void DownloadQueue::ApplyPercent(const DownloadItem& item, int percent) {
+    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
+        SetPercent(row, percent);
+    }
+}
+
+void DownloadQueue::ApplyTotalSize(const DownloadItem& item, std::int64_t size) {
+    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
+        SetTotalSize(row, size);
+    }
+}
+
+void DownloadQueue::ApplyActivity(const DownloadItem& item, const TransferActivity& activity) {
+    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
+        if (speedHistory_.size() == SpeedHistoryLength) {
+            speedHistory_.pop_front();
+        }
+        speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
+        SetActivity(row, activity);
+    }
+}
+
+void DownloadQueue::ApplyFileHandle(const DownloadItem& item, FileHandle handle) {
+    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
+        MutableItem(row).fileHandle = handle;
+    }
+}
+
 // ----- rows
 
-void DownloadQueue::SetState(int row, DownloadState state) {
-    if (DownloadList::SetState(row, state)) {
+int DownloadQueue::ActiveRow() const {
+    return active_ ? RowOf(active_->Item(), static_cast<int>(cursor_) - 1) : -1;
+}
+
+void DownloadQueue::ChangeState(int row, DownloadState state) {
+    if (SetState(row, state)) {
         SyncPauseFlag();
     }
 }
 
 void DownloadQueue::SyncPauseFlag() {
-    reports_.SetPauseRequested(IsPauseRequested());
-}
-
-DownloadItem* DownloadQueue::ActiveItem() {
-    return transferActive_ ? &MutableItem(static_cast<int>(cursor_) - 1) : nullptr;
+    if (active_) {
+        active_->SetPauseRequested(active_->Item().state == DownloadState::Pause);
+    }
 }
 
 bool DownloadQueue::IsRemovable(int row) const {
-    const bool active = transferActive_ && row == static_cast<int>(cursor_) - 1;
-    return !active && Item(row).state != DownloadState::Progress;
+    return &Item(row) != ActiveItem() && Item(row).state != DownloadState::Progress;
 }
 
 void DownloadQueue::RemoveRows(const std::vector<int>& rows) {
@@ -376,9 +376,9 @@ void DownloadQueue::RemoveRows(const std::vector<int>& rows) {
 void DownloadQueue::PauseAllStates() {
     for (int row = 0; row < Count(); ++row) {
         if (Item(row).state == DownloadState::Waiting) {
-            SetState(row, DownloadState::Ready);
+            ChangeState(row, DownloadState::Ready);
         } else if (Item(row).state == DownloadState::Progress) {
-            SetState(row, DownloadState::Pause);
+            ChangeState(row, DownloadState::Pause);
         }
     }
 }
@@ -387,7 +387,20 @@ void DownloadQueue::PauseAllStates() {
 
 void DownloadQueue::LoadList() {
     const ListAutosave::Quiet asOnDisk(autosave_);
+    const int first = Count();
     AppendItems(LoadListFile());
+    // What a paused item's file holds is read once here, not each time its status is shown.
+    for (int row = first; row < Count(); ++row) {
+        if (Item(row).state == DownloadState::Pause && !Item(row).tempPath.empty()) {
+            std::error_code error;
+            TransferEnd end;
+            end.outcome = TransferOutcome::Paused;
+            end.keptBytes =
+                static_cast<std::int64_t>(std::filesystem::file_size(Item(row).tempPath, error));
+            end.keptBytes = error ? 0 : end.keptBytes;
+            SetEnd(row, end);
+        }
+    }
 }
 
 bool DownloadQueue::SaveList() {
@@ -419,19 +432,20 @@ void DownloadQueue::CutOffTransfer(bool wait) {
     if (!control_) {
         return;
     }
-    if (transferActive_) {
+    if (active_) {
         control_->RequestAbort();
         if (wait) {
             control_->WaitUntilFinished(TeardownWait);
         }
     }
     control_->DetachOwner();
-    if (wait && transferActive_) {
+    if (wait && active_) {
         // Apply what the transfer reported before it was cut off (its final name and size,
         // and its finish when it came), so that the saved list holds it.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
-    transferActive_ = false;
-    reports_.End(); // anything still queued is dropped
-    SyncPauseFlag();
+    if (active_) {
+        active_->End(); // anything still queued is dropped
+        active_.reset();
+    }
 }

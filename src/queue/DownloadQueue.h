@@ -3,8 +3,8 @@
 #include "DownloadFolder.h"
 #include "DownloadList.h"
 #include "ListAutosave.h"
-#include "QueuedTransferOwner.h"
 #include "Transfer.h"
+#include "TransferReports.h"
 #include "TransferResult.h"
 
 #include <chrono>
@@ -23,9 +23,9 @@ std::string UpdateInstallerUrl();
 
 // The download list and its one-at-a-time scheduler: the commands, the choice of the next item,
 // the start and the end of its transfer, row removal. Everything here runs on the thread that
-// owns the object (the UI thread); the transfer thread reports through a QueuedTransferOwner,
-// which hands each report to this thread.
-class DownloadQueue : public DownloadList, private TransferOwner {
+// owns the object (the UI thread); each transfer reports through its own TransferReports, bound
+// to its item, which hands each report to this thread.
+class DownloadQueue : public DownloadList {
     Q_OBJECT
 
 public:
@@ -56,10 +56,8 @@ public:
     // One-based position of the active (or last active) item; 0 for none.
     std::uint32_t Cursor() const { return cursor_; }
     bool Running() const { return running_; }
-    TransferResult LastResult() const { return lastResult_; }
     // The row whose transfer runs (its finish not yet handled); -1 when none.
-    int ActiveRow() const { return transferActive_ ? static_cast<int>(cursor_) - 1 : -1; }
-    bool IsTornDown() const { return tornDown_; }
+    int ActiveRow() const;
     // The speeds the running transfer reported, oldest first: about the last minute.
     const std::deque<std::int64_t>& SpeedHistory() const { return speedHistory_; }
 
@@ -104,39 +102,39 @@ signals:
     void ranEmpty(int done, int failed);
 
 private:
-    // The transfer's reports, handed over to this thread.
-    void SetTransferResult(int code, std::uint32_t error) override;
-    void SetFileName(const std::string& name) override;
-    void SetProgress(int percent) override;
-    void SetTotalSize(std::int64_t size) override;
-    void SetActivity(const TransferActivity& activity) override;
-    void SetFileHandle(FileHandle oldHandle, FileHandle newHandle) override;
-    bool IsPauseRequested() override;
-    void OnTransferFinished(TransferOutcome outcome) override;
+    friend class TransferReports;
+    // A transfer's reports on its item, on this thread; dropped when the item is gone.
+    void ApplyFileName(const DownloadItem& item, const std::string& name);
+    void ApplyPercent(const DownloadItem& item, int percent);
+    void ApplyTotalSize(const DownloadItem& item, std::int64_t size);
+    void ApplyActivity(const DownloadItem& item, const TransferActivity& activity);
+    void ApplyFileHandle(const DownloadItem& item, FileHandle handle);
+    void OnTransferFinished(const DownloadItem& item, const TransferEnd& end);
 
     bool StartActiveTransfer();
-    void EndAsFailed(int row);
-    void SetState(int row, DownloadState state);
+    void EndAsFailed(int row, const TransferEnd& end);
+    // Changes a row's state and keeps the running transfer's pause flag equal to it.
+    void ChangeState(int row, DownloadState state);
     void SyncPauseFlag();
     void RemoveRows(const std::vector<int>& rows);
     bool IsRemovable(int row) const;
     void PauseAllStates();
     void StartFromTopWhenIdle();
     void CutOffTransfer(bool wait);
-    DownloadItem* ActiveItem();
+    // The item whose transfer runs (its finish not yet handled), or null.
+    const DownloadItem* ActiveItem() const { return active_ ? &active_->Item() : nullptr; }
 
     std::uint32_t cursor_ = 0;
     bool running_ = false;
-    TransferResult lastResult_;
     DownloadFolder folder_;
 
     TransferStarter starter_;
     NewVersionQuestion question_;
-    QueuedTransferOwner reports_;
     ListAutosave autosave_;
 
-    // The transfer whose finish has not been handled yet, if any.
-    bool transferActive_ = false;
+    // The reports of the transfer whose finish has not been handled yet, if any: the one place
+    // that knows the active item.
+    std::shared_ptr<TransferReports> active_;
     std::shared_ptr<TransferControl> control_;
     // One connection, TLS session and name lookup per host for the queue's whole run.
     std::shared_ptr<ConnectionShare> connections_;

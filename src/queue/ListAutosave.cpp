@@ -1,24 +1,19 @@
 #include "ListAutosave.h"
 
-#include <QAbstractItemModel>
+#include "DownloadList.h"
 
 #include <utility>
 
-ListAutosave::ListAutosave(QAbstractItemModel& model, int progressColumn,
-                           std::function<void()> save)
+ListAutosave::ListAutosave(DownloadList& list, std::function<void()> save)
     : save_(std::move(save)) {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { save_(); });
     const auto changed = [this] { Schedule(ChangeDelay); };
-    connect(&model, &QAbstractItemModel::rowsInserted, this, changed);
-    connect(&model, &QAbstractItemModel::rowsRemoved, this, changed);
-    connect(&model, &QAbstractItemModel::modelReset, this, changed);
-    connect(&model, &QAbstractItemModel::dataChanged, this,
-            [this, progressColumn](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                const bool progressOnly =
-                    topLeft.column() == progressColumn && bottomRight.column() == progressColumn;
-                Schedule(progressOnly ? ProgressDelay : ChangeDelay);
-            });
+    connect(&list, &QAbstractItemModel::rowsInserted, this, changed);
+    connect(&list, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(&list, &QAbstractItemModel::modelReset, this, changed);
+    connect(&list, &DownloadList::rowChanged, this, changed);
+    connect(&list, &DownloadList::progressChanged, this, [this] { Schedule(ProgressDelay); });
 }
 
 void ListAutosave::SetEnabled(bool enabled) {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <functional>
 
-class QAbstractItemModel;
+class DownloadList;
 
 // Saves the list soon after every change of its model, so that a crash or a kill loses nothing:
 // a change of rows, names, sizes or states within ChangeDelay, a change of the progress column
@@ -18,7 +18,7 @@ public:
     static constexpr std::chrono::milliseconds ChangeDelay{500};
     static constexpr std::chrono::milliseconds ProgressDelay{5000};
 
-    ListAutosave(QAbstractItemModel& model, int progressColumn, std::function<void()> save);
+    ListAutosave(DownloadList& list, std::function<void()> save);
 
     // On by default; off also drops a save that is due.
     void SetEnabled(bool enabled);

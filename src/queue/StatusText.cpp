@@ -232,25 +232,31 @@ std::string FailureText(const TransferFailure& failure, const std::string& url) 
     }
 }
 
-std::string StatusText(const DownloadItem& item, const TransferActivity* activity,
-                       std::int64_t keptBytes) {
+std::string StatusText(const DownloadItem& item, const ItemRun* run) {
     const std::string url = WithoutPassword(item.url);
+    const TransferEnd* end = run != nullptr && run->end ? &*run->end : nullptr;
     std::string line;
     switch (item.state) {
     case DownloadState::Progress:
         // Only a row loaded from the list is Progress without a transfer that reports.
-        line = activity ? RunningText(*activity, url) : "Not running: Pause, then Start resumes it";
+        line = run != nullptr && run->activity ? RunningText(*run->activity, url)
+                                               : "Not running: Pause, then Start resumes it";
         break;
     case DownloadState::Error:
-        line = activity && activity->failure ? FailureText(*activity->failure, url)
-                                             : "The download failed";
+        line = end != nullptr && end->failure.result.code != CompletedStep
+                   ? FailureText(end->failure, url)
+                   : "The download failed";
         break;
     case DownloadState::Done:
-        line = "Saved as " +
-               (std::filesystem::path(item.tempPath).parent_path() / item.fileName).string();
+        // A row loaded from the list only knows its name and where its temporary file was.
+        line =
+            "Saved as " +
+            (end != nullptr && !end->savedPath.empty()
+                 ? end->savedPath
+                 : (std::filesystem::path(item.tempPath).parent_path() / item.fileName).string());
         break;
     case DownloadState::Pause:
-        line = "Paused with " + ByteText(keptBytes) +
+        line = "Paused with " + ByteText(end != nullptr ? end->keptBytes : 0) +
                (item.totalSize > 0 ? " of " + ByteText(item.totalSize) : "") + " kept";
         break;
     default:

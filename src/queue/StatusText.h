@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DownloadItem.h"
+#include "ItemRun.h"
 #include "TransferActivity.h"
 
 #include <cstdint>
@@ -23,8 +24,6 @@ std::string TimeLeftText(std::int64_t seconds);
 std::string FailureText(const TransferFailure& failure, const std::string& url);
 
 // The item's name, then a line by its state: bytes, speed and time left or the retry waited for
-// while it runs (activity: what this run's transfer reported of it, null when nothing), the
-// reason of an Error, the file of a Done, the bytes kept of a Pause (keptBytes), the URL of the
-// others.
-std::string StatusText(const DownloadItem& item, const TransferActivity* activity,
-                       std::int64_t keptBytes);
+// while it runs, the reason of an Error, the file of a Done, the bytes kept of a Pause, as this
+// run learned them (run: null when it learned nothing); the URL of the others.
+std::string StatusText(const DownloadItem& item, const ItemRun* run);

@@ -201,6 +201,7 @@ OutputCompletion CompleteOutputFile(FileHandle handle) {
             completion.error = MoveToFreeName(tempPath, folder, name, completion.name);
             if (completion.error == 0) {
                 closeCompleted(records);
+                completion.path = JoinOutputPath(folder, completion.name);
             }
             return completion.error != EXDEV;
         });
@@ -224,6 +225,7 @@ OutputCompletion CompleteOutputFile(FileHandle handle) {
         }
         ::unlink(tempPath.c_str());
         closeCompleted(records);
+        completion.path = JoinOutputPath(folder, completion.name);
     });
     return completion;
 }

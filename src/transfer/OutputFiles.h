@@ -49,11 +49,12 @@ FileHandle RenewGoneOutputFile(FileHandle handle, std::string& tempPath);
 // is one of ours in folder: a ".tmp" file that OpenOutputFile would reopen.
 void DiscardStoredTemporaryFile(const std::string& folder, const std::string& tempPath);
 
-// How a completion ended: error 0 and the name the file now has in its folder, or the errno
-// that stopped it.
+// How a completion ended: error 0 and the name the file now has in its folder (and its whole
+// path), or the errno that stopped it.
 struct OutputCompletion {
     int error = 0;
     std::string name;
+    std::string path;
 };
 
 // Moves the file to its final name (DefaultFileName when none was set), or to "name (1).ext",

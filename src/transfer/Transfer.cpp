@@ -45,33 +45,44 @@ std::shared_ptr<TransferControl> StartTransfer(const DownloadTask& task) {
 }
 
 void TransferThreadMain(DownloadTask task, std::shared_ptr<TransferControl> control) {
-    const TransferOutcome outcome = RunTransfer(task, *control);
-    control->ReportToOwner([outcome](TransferOwner& owner) { owner.OnTransferFinished(outcome); });
+    const TransferEnd end = RunTransfer(task, *control);
+    control->ReportToOwner([&end](TransferOwner& owner) { owner.OnTransferFinished(end); });
     control->MarkFinished();
 }
 
-TransferOutcome RunTransfer(DownloadTask& task, TransferControl& control) {
+TransferEnd RunTransfer(DownloadTask& task, TransferControl& control) {
     SpeedMeter meter;
+    const auto ended = [&task](TransferOutcome outcome) {
+        TransferEnd end;
+        end.outcome = outcome;
+        end.keptBytes = OutputFileSize(task.fileHandle);
+        return end;
+    };
     for (int retry = 1;; ++retry) {
         TransferRun run(task, control, meter);
         const TransferOutcome outcome = run.Run();
-        if (outcome != TransferOutcome::Failed) {
-            return outcome;
+        if (outcome == TransferOutcome::Completed) {
+            TransferEnd end = ended(outcome);
+            end.savedPath = run.SavedPath();
+            return end;
+        }
+        if (outcome == TransferOutcome::Paused) {
+            return ended(outcome);
+        }
+        if (retry > task.retries || !IsTransientFailure(run.Failure())) {
+            TransferEnd end = ended(outcome);
+            end.failure = run.Failure();
+            return end;
         }
         TransferActivity activity = run.Activity();
         activity.failure = run.Failure();
-        if (retry > task.retries || !IsTransientFailure(run.Failure())) {
-            control.ReportToOwner(
-                [&activity](TransferOwner& owner) { owner.SetActivity(activity); });
-            return outcome;
-        }
         activity.retry = retry;
         activity.retries = task.retries;
         if (!WaitToRetry(control, RetryDelay(retry, task.firstRetryDelay, run.RetryAfter()),
                          activity)) {
             control.ReportToOwner(
                 [](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
-            return TransferOutcome::Paused;
+            return ended(TransferOutcome::Paused);
         }
         // The next attempt resumes under the same rules as any resume.
         task.knownSize = activity.total;

@@ -13,6 +13,6 @@ std::shared_ptr<TransferControl> StartTransfer(const DownloadTask& task);
 void TransferThreadMain(DownloadTask task, std::shared_ptr<TransferControl> control);
 
 // Performs the transfer on the calling thread and tells how it ended; a failure's step and error
-// reach the owner through SetTransferResult. A failure that may heal is retried as the task says,
-// resuming from the file's size; the owner's pause ends the wait for a retry at once.
-TransferOutcome RunTransfer(DownloadTask& task, TransferControl& control);
+// also reach the owner through SetTransferResult. A failure that may heal is retried as the task
+// says, resuming from the file's size; the owner's pause ends the wait for a retry at once.
+TransferEnd RunTransfer(DownloadTask& task, TransferControl& control);

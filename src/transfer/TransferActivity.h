@@ -20,6 +20,14 @@ struct TransferFailure {
     std::string redirectTarget{};
 };
 
+// How a transfer ended, with the facts its owner shows of it.
+struct TransferEnd {
+    TransferOutcome outcome = TransferOutcome::Failed;
+    TransferFailure failure{};  // why, when it failed
+    std::string savedPath{};    // the file under its final name, when it completed
+    std::int64_t keptBytes = 0; // what the temporary file holds, when it paused or failed
+};
+
 // What a transfer is doing, for the user to read. Reported at most about twice a second while
 // bytes arrive or a retry is waited for, and once more with the failure when it fails.
 struct TransferActivity {

@@ -26,5 +26,5 @@ public:
     // Polled after every read and at least once a second; true stops the transfer as paused.
     virtual bool IsPauseRequested() = 0;
     // The last call of every transfer, after all its reports: how it ended.
-    virtual void OnTransferFinished(TransferOutcome outcome) = 0;
+    virtual void OnTransferFinished(const TransferEnd& end) = 0;
 };

@@ -347,6 +347,7 @@ TransferOutcome TransferRun::Complete() {
         return Fail(BodyStep, static_cast<std::uint32_t>(completion.error), ErrorSource::FileMove);
     }
     task_.fileHandle = NoFileHandle;
+    savedPath_ = completion.path;
     Report([](TransferOwner& owner) {
         owner.SetTransferResult(CompletedStep, 0);
         owner.SetProgress(100);

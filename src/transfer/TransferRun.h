@@ -25,6 +25,8 @@ public:
     // After a failed Run: why, and how long the server asked to wait before a retry.
     const TransferFailure& Failure() const { return failure_; }
     std::optional<std::chrono::seconds> RetryAfter() const { return retryAfter_; }
+    // After a completed Run: where the file is now.
+    const std::string& SavedPath() const { return savedPath_; }
     // Bytes in the file, the whole size (0 while unknown) and the speed, as of now.
     TransferActivity Activity();
 
@@ -63,6 +65,7 @@ private:
     std::int64_t total_ = 0;
     long status_ = 0;
     std::string adoptedName_;
+    std::string savedPath_;
     std::vector<char> pending_;
     std::int64_t bytesSeen_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;

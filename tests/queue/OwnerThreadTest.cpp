@@ -5,6 +5,8 @@
 #include "Settings.h"
 #include "VersionCheck.h"
 
+#include <QSignalSpy>
+
 #include <atomic>
 #include <thread>
 
@@ -23,7 +25,7 @@ protected:
         worker = std::thread([control = transfers.runs.back().control, body] {
             body(*control);
             control->ReportToOwner(
-                [](TransferOwner& owner) { owner.OnTransferFinished(TransferOutcome::Paused); });
+                [](TransferOwner& owner) { owner.OnTransferFinished({TransferOutcome::Paused}); });
             control->MarkFinished();
         });
     }
@@ -55,6 +57,7 @@ TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
         queue.Teardown(); // the window closes while its question is open
         return true;
     });
+    const QSignalSpy tornDown(&queue, &DownloadQueue::tearingDown);
     queue.AddUrls("http://h/a\nhttp://h/b");
     queue.OnStartAll();
     const auto control = transfers.runs.back().control;
@@ -66,7 +69,7 @@ TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
         }
         control.ReportToOwner([](TransferOwner& owner) { owner.SetTotalSize(4096); });
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return queue.IsTornDown(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tornDown.count() > 0; }));
     EXPECT_EQ(queue.Count(), 2) << "the yes came too late: nothing added";
     EXPECT_EQ(States(), "SR");
     EXPECT_EQ(queue.Item(0).totalSize, 4096);

@@ -58,7 +58,7 @@ public:
         }
         Report([=](TransferOwner& owner) {
             owner.SetTransferResult(code, 17);
-            owner.OnTransferFinished(outcome);
+            owner.OnTransferFinished(TransferEnd{outcome, {{code, 17}}, "", 0});
         });
         runs.back().control->MarkFinished();
         DeliverReports();

@@ -79,27 +79,39 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
     TransferActivity running{412300000, 1200000000, 2100000, 0, 0, 0, std::nullopt};
     TransferActivity huge{0, INT64_MAX, 1000000000000, 0, 0, 0, std::nullopt};
     TransferActivity retrying{0, 0, 0, 2, 5, 8, TransferFailure{{8, 503}, ErrorSource::HttpStatus}};
+    const auto ended = [](TransferOutcome outcome, TransferFailure failure, std::string path) {
+        return ItemRun{std::nullopt, TransferEnd{outcome, failure, std::move(path), 5000}};
+    };
     const struct {
         DownloadState state;
-        const TransferActivity* activity;
+        ItemRun run;
         std::string text;
     } cases[] = {
-        {DownloadState::Progress, &running, "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, 6 min 16 s left"},
-        {DownloadState::Progress, &huge, "a.iso\n0 B of 9.2 EB, 1.0 TB/s, 2562 h 2 min left"},
-        {DownloadState::Progress, &retrying,
+        {DownloadState::Progress,
+         {running, {}},
+         "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, 6 min 16 s left"},
+        {DownloadState::Progress, {huge, {}}, "a.iso\n0 B of 9.2 EB, 1.0 TB/s, 2562 h 2 min left"},
+        {DownloadState::Progress,
+         {retrying, {}},
          "a.iso\nRetry 2 of 5 in 8 s: The server answered 503 Service Unavailable"},
-        {DownloadState::Progress, nullptr, "a.iso\nNot running: Pause, then Start resumes it"},
-        {DownloadState::Error, nullptr, "a.iso\nThe download failed"},
-        {DownloadState::Pause, nullptr, "a.iso\nPaused with 5.0 kB of 1.2 GB kept"},
-        {DownloadState::Ready, nullptr, "a.iso\nhttp://h/a.iso"},
+        {DownloadState::Progress, {}, "a.iso\nNot running: Pause, then Start resumes it"},
+        {DownloadState::Error, {}, "a.iso\nThe download failed"},
+        {DownloadState::Error,
+         ended(TransferOutcome::Failed, {{8, 404}, ErrorSource::HttpStatus}, ""),
+         "a.iso\nThe server answered 404 Not Found"},
+        {DownloadState::Pause, ended(TransferOutcome::Paused, {}, ""),
+         "a.iso\nPaused with 5.0 kB of 1.2 GB kept"},
+        {DownloadState::Done, ended(TransferOutcome::Completed, {}, "/dl/a (1).iso"),
+         "a.iso\nSaved as /dl/a (1).iso"},
+        {DownloadState::Ready, {}, "a.iso\nhttp://h/a.iso"},
     };
     for (const auto& c : cases) {
         item.state = c.state;
-        EXPECT_EQ(StatusText(item, c.activity, 5000), c.text);
+        EXPECT_EQ(StatusText(item, &c.run), c.text);
     }
     item.url = item.fileName = "http://alice:S3cret@h/a.iso";
     item.state = DownloadState::Ready;
-    EXPECT_EQ(StatusText(item, nullptr, 0) + "|" + RowText(item, FileNameColumn),
+    EXPECT_EQ(StatusText(item, nullptr) + "|" + RowText(item, FileNameColumn),
               "http://alice@h/a.iso|http://alice@h/a.iso");
     EXPECT_EQ(ByteText(999) + "|" + ByteText(999949) + "|" + ByteText(999950) + "|" +
                   TimeLeftText(45) + "|" + TimeLeftText(7500),

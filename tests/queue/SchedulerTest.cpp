@@ -190,7 +190,7 @@ TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGoAndEndWit
     queue.OnStart({2});
     CompleteOutputFile(transfers.runs.back().task.fileHandle);
     transfers.Report([](TransferOwner& owner) {
-        owner.OnTransferFinished(TransferOutcome::Completed);
+        owner.OnTransferFinished(TransferEnd{TransferOutcome::Completed, {}, "", 0});
         owner.SetProgress(99); // arrives when the next item runs
     });
     transfers.runs.back().control->MarkFinished();

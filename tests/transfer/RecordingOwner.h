@@ -31,9 +31,10 @@ public:
     }
     void SetFileHandle(FileHandle, FileHandle) override { ++fileRestarts; }
     bool IsPauseRequested() override { return pauseRequested; }
-    void OnTransferFinished(TransferOutcome ending) override {
+    void OnTransferFinished(const TransferEnd& ending) override {
         std::lock_guard lock(mutex_);
-        outcome = ending;
+        end = ending;
+        outcome = ending.outcome;
         finished_ = true;
         finishedChanged_.notify_all();
     }
@@ -45,6 +46,7 @@ public:
 
     TransferResult result{-1, 0};
     TransferOutcome outcome = TransferOutcome::Failed;
+    TransferEnd end;
     std::vector<std::string> names;
     std::vector<int> progress;
     std::vector<std::int64_t> totals;

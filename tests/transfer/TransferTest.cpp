@@ -451,8 +451,7 @@ TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
         EXPECT_NE(failed->owner.outcome, TransferOutcome::Completed);
         EXPECT_EQ(failed->owner.result.code, c.code);
         EXPECT_EQ(failed->owner.result.systemError, c.error);
-        const auto& failure = failed->owner.activities.back().failure;
-        EXPECT_EQ(failure ? failure->redirectTarget : "", c.sentTo);
+        EXPECT_EQ(failed->owner.end.failure.redirectTarget, c.sentTo);
 
         const std::string name = "g" + std::to_string(i);
         const auto next = Fetch(server.Url("/good/" + name), "", 0,
