@@ -3,8 +3,8 @@
 #include "ConnectionShare.h"
 #include "DownloadListRoles.h"
 #include "OutputFiles.h"
+#include "RequestRules.h"
 #include "RowText.h"
-#include "TransferRules.h"
 #include "UrlLines.h"
 
 #include <QCoreApplication>

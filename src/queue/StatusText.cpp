@@ -21,20 +21,19 @@ std::string Format(const char* format, double value, const char* unit) {
     return text;
 }
 
+// The server's name of a URL, without user information.
+std::string HostOf(const std::string& url) {
+    const std::string host = SplitUrl(url).hostName;
+    return host.substr(host.rfind('@') + 1);
+}
+
 // "host:port" of a URL, the port the scheme's default when it names none.
 std::string HostAndPort(const std::string& url) {
     const UrlParts parts = SplitUrl(url);
-    std::string host = parts.host.substr(parts.host.rfind('@') + 1);
-    const std::size_t bracket = host.rfind(']');
-    if (host.find(':', bracket == std::string::npos ? 0 : bracket) == std::string::npos) {
-        host += EqualsIgnoringCase(parts.scheme, "https") ? ":443" : ":80";
-    }
-    return host;
-}
-
-std::string HostOf(const std::string& url) {
-    const std::string host = HostAndPort(url);
-    return host.substr(0, host.rfind(':'));
+    const int port = parts.port != 0                             ? parts.port
+                     : EqualsIgnoringCase(parts.scheme, "https") ? 443
+                                                                 : 80;
+    return HostOf(url) + ":" + std::to_string(port);
 }
 
 const char* ReasonPhrase(std::uint32_t status) {

@@ -1,5 +1,7 @@
 #include "FileNames.h"
 
+#include "UrlParts.h"
+
 #include <QByteArray>
 #include <QStringDecoder>
 
@@ -164,4 +166,9 @@ std::string NumberedFileName(const std::string& name, int attempt, std::size_t l
     const std::size_t extension = ExtensionStart(name);
     const std::string number = attempt > 0 ? " (" + std::to_string(attempt) + ")" : std::string();
     return FitParts(name.substr(0, extension), number, name.substr(extension), limit);
+}
+
+std::string FileNameFromUrl(const std::string& objectPath) {
+    const std::string path = SplitUrl(objectPath).path;
+    return DecodedUrlSegment(std::string_view(path).substr(path.rfind('/') + 1));
 }

@@ -30,3 +30,6 @@ std::string FitFileName(const std::string& name, std::size_t limit);
 // n >= 1 is "stem (n)ext". The extension starts at the last dot, unless that dot opens or ends
 // the name: then the number goes at the end.
 std::string NumberedFileName(const std::string& name, int attempt, std::size_t limit);
+
+// The name the URL gives: its path's last segment, percent-decoded (see DecodedUrlSegment).
+std::string FileNameFromUrl(const std::string& objectPath);

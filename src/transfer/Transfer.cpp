@@ -1,7 +1,7 @@
 #include "Transfer.h"
 
+#include "FailureRules.h"
 #include "OutputFiles.h"
-#include "TransferRules.h"
 #include "TransferRun.h"
 
 #include <system_error>

@@ -1,12 +1,14 @@
 #include "TransferRun.h"
 
 #include "ContentDisposition.h"
+#include "FailureRules.h"
 #include "FileNames.h"
 #include "FileOperations.h"
 #include "OutputFiles.h"
+#include "RequestRules.h"
 #include "RequestToken.h"
+#include "ResponseRules.h"
 #include "TextCompare.h"
-#include "TransferRules.h"
 #include "VersionCheck.h"
 
 #include <algorithm>

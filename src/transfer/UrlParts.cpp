@@ -8,6 +8,32 @@ constexpr std::string_view SchemeEnd = "://";
 constexpr char PathSeparator = '/';
 constexpr std::string_view SuffixStart = "?#";
 constexpr std::string_view HostEnd = "/?#";
+constexpr int MaxPort = 65535;
+
+// A port of one to five digits within range; 0 otherwise.
+int ParsePort(std::string_view text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos) {
+        return 0;
+    }
+    const int port = std::stoi(std::string(text));
+    return port <= MaxPort ? port : 0;
+}
+
+// Takes a valid port off the host.
+void SplitPort(UrlParts& parts) {
+    parts.hostName = parts.host;
+    const std::size_t at = parts.host.rfind('@');
+    const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
+    const std::size_t bracketEnd = parts.host.rfind(']');
+    const std::size_t colon = parts.host.rfind(':');
+    if (colon != std::string::npos && colon >= hostStart &&
+        (bracketEnd == std::string::npos || colon > bracketEnd)) {
+        parts.port = ParsePort(std::string_view(parts.host).substr(colon + 1));
+        if (parts.port != 0) {
+            parts.hostName.erase(colon);
+        }
+    }
+}
 
 } // namespace
 
@@ -25,6 +51,7 @@ UrlParts SplitUrl(const std::string& url) {
     const std::size_t hostEnd = url.find_first_of(HostEnd, hostStart);
     parts.host = url.substr(hostStart,
                             hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
+    SplitPort(parts);
     if (hostEnd == std::string::npos || url[hostEnd] != PathSeparator) {
         parts.path.assign(1, PathSeparator);
         parts.suffix = hostEnd == std::string::npos ? std::string() : url.substr(hostEnd);

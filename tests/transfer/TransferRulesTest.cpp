@@ -1,6 +1,8 @@
-#include "TransferRules.h"
 #include "ContentDisposition.h"
+#include "FailureRules.h"
 #include "FileNames.h"
+#include "RequestRules.h"
+#include "ResponseRules.h"
 #include "SpeedMeter.h"
 #include "UrlParts.h"
 
