@@ -10,14 +10,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 constexpr mode_t NewFileMode = 0644; // less the umask
 constexpr int NewFileFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
 constexpr int MaxTempNameTries = 100;
-constexpr std::size_t CopySize = 64 * 1024;
 
 bool RenameUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
@@ -111,46 +109,6 @@ bool IsFileAt(FileHandle handle, const std::string& path) {
     return handle != NoFileHandle && ::fstat(handle, &open) == 0 &&
            ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
            open.st_ino == named.st_ino;
-}
-
-int CopyIntoFolder(FileHandle handle, const std::string& from, const std::string& folder,
-                   std::string& copyPath) {
-    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (source < 0) {
-        return errno;
-    }
-    struct stat opened {};
-    struct stat expected {};
-    if (::fstat(source, &opened) != 0 || ::fstat(handle, &expected) != 0 ||
-        opened.st_dev != expected.st_dev || opened.st_ino != expected.st_ino) {
-        ::close(source);
-        return ENOENT; // another file now has the name
-    }
-    const FileHandle copy = CreateUniqueTempFile(folder, copyPath);
-    int error = copy == NoFileHandle ? errno : 0;
-    std::vector<char> buffer(CopySize);
-    while (error == 0) {
-        const ssize_t got = ::read(source, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            error = got < 0 ? errno : 0;
-            break;
-        }
-        error = WriteAll(copy, buffer.data(), static_cast<std::size_t>(got));
-    }
-    if (error == 0 && ::fsync(copy) != 0) {
-        error = errno;
-    }
-    ::close(source);
-    if (copy != NoFileHandle) {
-        ::close(copy);
-        if (error != 0) {
-            ::unlink(copyPath.c_str());
-        }
-    }
-    return error;
 }
 
 int MoveToFreeName(const std::string& from, const std::string& folder, const std::string& name,

@@ -47,9 +47,3 @@ int MoveToFreeName(const std::string& from, const std::string& folder, const std
 
 // Whether path (not followed when a link) names the open file handle, and no other.
 bool IsFileAt(FileHandle handle, const std::string& path);
-
-// Copies the file at from, which must be the open file handle (a link or another file there is
-// refused with ENOENT), into a new temporary file of folder, flushed to the disk. 0 and the
-// copy's path, or the errno, with no copy left behind.
-int CopyIntoFolder(FileHandle handle, const std::string& from, const std::string& folder,
-                   std::string& copyPath);

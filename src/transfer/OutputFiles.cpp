@@ -7,11 +7,21 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
+
+// One open temporary file of a download.
+struct OutputFileRecord {
+    std::string folder;               // the target folder, as the caller gave it
+    std::string finalPath;            // folder + one separator + name; empty until a name is set
+    std::string tempPath;             // the temporary file inside folder
+    FileHandle handle = NoFileHandle; // the key; NoFileHandle when the open failed
+};
 
 constexpr char ValidatorAttribute[] = "user.dartflux.validator";
 constexpr std::size_t MaxValidatorSize = 1024;
@@ -170,62 +180,31 @@ void DiscardStoredTemporaryFile(const std::string& folder, const std::string& te
 }
 
 OutputCompletion CompleteOutputFile(FileHandle handle) {
-    const auto closeCompleted = [handle](Records& records) {
-        ::fremovexattr(handle, ValidatorAttribute); // ours, not the user's
-        CloseFile(handle);
-        RemoveRecord(records, handle);
-    };
     OutputCompletion completion;
-    std::string tempPath;
-    std::string folder;
-    std::string name;
-    const bool moved =
-        Table::Instance().WithRecord(handle, [&](OutputFileRecord* record, Records& records) {
-            if (record == nullptr || handle == NoFileHandle) {
-                if (record != nullptr) {
-                    RemoveRecord(records, handle); // a failed open: no file of its own to move
-                }
-                completion.error = EBADF;
-                return true;
-            }
-            tempPath = record->tempPath;
-            folder = record->finalPath.empty() ? record->folder : FolderOf(record->finalPath);
-            name = record->finalPath.empty() ? std::string(DefaultFileName)
-                                             : NameOf(record->finalPath);
-            if (!IsFileAt(handle, tempPath)) {
-                completion.error = ENOENT; // deleted or replaced: the name is not ours to move
-                return true;
-            }
-            // The file moves while still open, so that a failed move leaves it ready for another
-            // try.
-            completion.error = MoveToFreeName(tempPath, folder, name, completion.name);
-            if (completion.error == 0) {
-                closeCompleted(records);
-                completion.path = JoinOutputPath(folder, completion.name);
-            }
-            return completion.error != EXDEV;
-        });
-    if (moved) {
-        return completion;
-    }
-
-    // Another file system: copy without holding the table, which the user interface needs.
-    std::string copyPath;
-    completion.error = CopyIntoFolder(handle, tempPath, folder, copyPath);
-    if (completion.error != 0) {
-        return completion;
-    }
     Table::Instance().WithRecord(handle, [&](OutputFileRecord* record, Records& records) {
-        completion.error =
-            record == nullptr ? EBADF : MoveToFreeName(copyPath, folder, name, completion.name);
-        if (completion.error != 0) {
-            ::unlink(copyPath.c_str());
-            completion.name.clear();
+        if (record == nullptr || handle == NoFileHandle) {
+            if (record != nullptr) {
+                RemoveRecord(records, handle); // a failed open: no file of its own to move
+            }
+            completion.error = EBADF;
             return;
         }
-        ::unlink(tempPath.c_str());
-        closeCompleted(records);
-        completion.path = JoinOutputPath(folder, completion.name);
+        const std::string folder =
+            record->finalPath.empty() ? record->folder : FolderOf(record->finalPath);
+        const std::string name =
+            record->finalPath.empty() ? std::string(DefaultFileName) : NameOf(record->finalPath);
+        if (!IsFileAt(handle, record->tempPath)) {
+            completion.error = ENOENT; // deleted or replaced: the name is not ours to move
+            return;
+        }
+        // The file moves while still open, so that a failed move leaves it ready for another try.
+        completion.error = MoveToFreeName(record->tempPath, folder, name, completion.name);
+        if (completion.error == 0) {
+            ::fremovexattr(handle, ValidatorAttribute); // ours, not the user's
+            CloseFile(handle);
+            RemoveRecord(records, handle);
+            completion.path = JoinOutputPath(folder, completion.name);
+        }
     });
     return completion;
 }
@@ -273,27 +252,4 @@ std::string ResumeValidator(FileHandle handle) {
         handle == NoFileHandle ? -1 : ::fgetxattr(handle, ValidatorAttribute, value, sizeof value);
     const std::string_view validator(value, size > 0 ? static_cast<std::size_t>(size) : 0);
     return IsUsableValidator(validator) ? std::string(validator) : std::string();
-}
-
-std::optional<OutputFileRecord> FindOutputFile(FileHandle handle) {
-    return Table::Instance().WithRecord(
-        handle, [](const OutputFileRecord* record, Records&) -> std::optional<OutputFileRecord> {
-            return record != nullptr ? std::optional(*record) : std::nullopt;
-        });
-}
-
-std::vector<OutputFileRecord> OutputFileRecords() {
-    return Table::Instance().WithRecord(
-        NoFileHandle, [](OutputFileRecord*, Records& records) { return records; });
-}
-
-void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath) {
-    Table::Instance().WithRecord(handle, [&](OutputFileRecord*, Records& records) {
-        records.push_back(OutputFileRecord{folder, std::string(), tempPath, handle});
-    });
-}
-
-void UnregisterOutputFile(FileHandle handle) {
-    Table::Instance().WithRecord(
-        handle, [handle](OutputFileRecord*, Records& records) { RemoveRecord(records, handle); });
 }

@@ -4,18 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-// One open temporary file of a download.
-struct OutputFileRecord {
-    std::string folder;               // the target folder, as the caller gave it
-    std::string finalPath;            // folder + one separator + name; empty until a name is set
-    std::string tempPath;             // the temporary file inside folder
-    FileHandle handle = NoFileHandle; // the key; NoFileHandle when the open failed
-};
 
 // Opens the item's temporary file for appending (creating it empty when gone), when tempPath
 // names one of ours: a regular file of this user, of one name, not a link, whose name ends
@@ -59,13 +49,12 @@ struct OutputCompletion {
 
 // Moves the file to its final name (DefaultFileName when none was set), or to "name (1).ext",
 // "name (2).ext", ... (up to MaxOutputNameTries names, each fitted to the folder's longest name)
-// when that is taken; never replaces a file. A folder on another file system gets a flushed copy
-// under a new temporary name first, which then takes the final name; the old temporary file goes
-// only after that. On success the file is closed and its record removed. On failure nothing is
-// lost: the temporary file stays whole, open and registered for a later try; a temporary name
-// that no longer leads to the open file fails with ENOENT. A handle no record
-// holds is neither closed nor touched (EBADF); for NoFileHandle one record of a failed open is
-// dropped (EBADF).
+// when that is taken; never replaces a file. The final name is in the temporary file's own
+// folder, so the move never crosses file systems. On success the file is closed and its record
+// removed. On failure nothing is lost: the temporary file stays whole, open and registered for a
+// later try; a temporary name that no longer leads to the open file fails with ENOENT. A handle
+// no record holds is neither closed nor touched (EBADF); for NoFileHandle one record of a failed
+// open is dropped (EBADF).
 OutputCompletion CompleteOutputFile(FileHandle handle);
 
 // Closes and deletes the file of a registered handle and removes its record; an unknown handle
@@ -87,8 +76,3 @@ std::string ResumeValidator(FileHandle handle);
 
 // The records of open temporary files are kept in one table for the whole process, shared by
 // the user interface thread and the transfer thread; every operation above is safe from both.
-std::optional<OutputFileRecord> FindOutputFile(FileHandle handle);
-// A copy of every record, in table order.
-std::vector<OutputFileRecord> OutputFileRecords();
-void RegisterOutputFile(FileHandle handle, const std::string& folder, const std::string& tempPath);
-void UnregisterOutputFile(FileHandle handle);

@@ -264,7 +264,8 @@ TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
                   pause ? TransferOutcome::Paused : TransferOutcome::Failed);
         EXPECT_EQ(download->owner.result.code, pause ? 0 : 9);
         EXPECT_EQ(ReadFile(download->tempPath), std::string(pause ? 4096 : 10000, 'x'));
-        EXPECT_TRUE(FindOutputFile(download->task.fileHandle).has_value());
+        EXPECT_EQ(RecreateOutputFile(download->task.fileHandle), download->task.fileHandle)
+            << "the file stays open and ours";
     }
 }
 
