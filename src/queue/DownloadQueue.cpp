@@ -11,14 +11,10 @@
 
 #include <algorithm>
 
-namespace {
-
-bool IsStartable(DownloadState state) {
+bool DownloadQueue::IsStartable(DownloadState state) {
     return state == DownloadState::Ready || state == DownloadState::Error ||
            state == DownloadState::Pause;
 }
-
-} // namespace
 
 std::string UpdateInstallerUrl() {
     return std::string("http://") + UpdateServerHost + "/exe/dartflux.exe";

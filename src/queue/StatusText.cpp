@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 namespace {
 
@@ -246,8 +245,7 @@ std::string StatusText(const DownloadItem& item, const TransferActivity* activit
                                              : "The download failed";
         break;
     case DownloadState::Done:
-        line = "Saved as " +
-               (std::filesystem::path(item.tempPath).parent_path() / item.fileName).string();
+        line = "Saved as " + SavedFilePath(item);
         break;
     case DownloadState::Pause:
         line = "Paused with " + ByteText(keptBytes) +
@@ -259,4 +257,9 @@ std::string StatusText(const DownloadItem& item, const TransferActivity* activit
     }
     const std::string name = ShownFileName(item);
     return line == name ? line : name + "\n" + line;
+}
+
+std::string OpenFailureText(const std::string& path, bool openerMissing) {
+    return "Could not open " + path +
+           (openerMissing ? ": xdg-open is missing (it comes with xdg-utils)" : "");
 }

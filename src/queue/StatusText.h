@@ -28,3 +28,7 @@ std::string FailureText(const TransferFailure& failure, const std::string& url);
 // others.
 std::string StatusText(const DownloadItem& item, const TransferActivity* activity,
                        std::int64_t keptBytes);
+
+// What the panel says when the desktop could not open path; openerMissing when the desktop's
+// opener (xdg-open) is not installed.
+std::string OpenFailureText(const std::string& path, bool openerMissing);
