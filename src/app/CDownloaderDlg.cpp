@@ -25,6 +25,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -76,6 +77,29 @@ constexpr ToolbarIcon ToolbarIcons[] = {
     {CDownloaderDlg::StartAllId, 160},  {CDownloaderDlg::PauseAllId, 161},
     {CDownloaderDlg::RemoveAllId, 162},
 };
+
+// The keys of the toolbar's commands, which their tooltips name.
+struct ToolbarKey {
+    int buttonId;
+    QKeyCombination key;
+};
+constexpr ToolbarKey ToolbarKeys[] = {
+    {CDownloaderDlg::AddUrlId, QKeyCombination(Qt::Key_Insert)},
+    {CDownloaderDlg::StartId, Qt::CTRL | Qt::Key_S},
+    {CDownloaderDlg::PauseId, Qt::CTRL | Qt::Key_P},
+    {CDownloaderDlg::RemoveId, QKeyCombination(Qt::Key_Delete)},
+    {CDownloaderDlg::StartAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_S},
+    {CDownloaderDlg::PauseAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_P},
+    {CDownloaderDlg::RemoveAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_Delete},
+};
+
+constexpr const char* HelpText =
+    "Add URL (Insert) adds downloads, one URL per line. Links dropped on the list or pasted "
+    "into it (Ctrl+V) are added too.\n\n"
+    "Start (Ctrl+S), Pause (Ctrl+P) and Remove (Delete) act on the selected rows; Start All, "
+    "Pause All and Remove All on the whole list. A right click on a row offers more, and a "
+    "double click opens a finished file or starts the row.\n\n"
+    "The panel under the list tells what happens to the selected row.";
 
 struct ButtonPictures {
     int buttonId;
@@ -226,6 +250,12 @@ void CDownloaderDlg::LoadPictures() {
         static_cast<CIconTextButton*>(FindControl(this, icon.buttonId))
             ->SetIconBitmap(icon.bitmapId);
     }
+    for (const ToolbarKey& key : ToolbarKeys) {
+        auto* button = static_cast<CIconTextButton*>(FindControl(this, key.buttonId));
+        button->setShortcut(QKeySequence(key.key));
+        button->setToolTip(QString("%1 (%2)").arg(
+            button->text(), QKeySequence(key.key).toString(QKeySequence::NativeText)));
+    }
     for (const ButtonPictures& pictures : FolderButtonPictures) {
         static_cast<CBitmapButton*>(FindControl(this, pictures.buttonId))
             ->LoadBitmaps(pictures.normal, pictures.pressed, pictures.focused);
@@ -298,6 +328,8 @@ void CDownloaderDlg::OnCommand(int id) {
         OnAbout();
         break;
     case HelpMenuId:
+        QMessageBox::information(this, "Dartflux Help", HelpText);
+        break;
     default:
         break;
     }

@@ -35,17 +35,29 @@ void CStatusPanel::SetSpeeds(std::vector<std::int64_t> speeds) {
     }
 }
 
+QRect CStatusPanel::Inside() const {
+    return contentsRect().adjusted(Margin, Margin / 2, -Margin, -Margin / 2);
+}
+
+bool CStatusPanel::ShowsGraph() const {
+    return speeds_.size() > 1 && Inside().width() > 2 * GraphWidth;
+}
+
+QStringList CStatusPanel::ShownLines() const {
+    const int width = Inside().width() - (ShowsGraph() ? GraphWidth + Margin : 0);
+    QStringList lines = text_.split('\n');
+    for (QString& line : lines) {
+        line = fontMetrics().elidedText(line, Qt::ElideMiddle, width);
+    }
+    return lines;
+}
+
 void CStatusPanel::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    const QRect inside = contentsRect().adjusted(Margin, Margin / 2, -Margin, -Margin / 2);
-    const bool graph = speeds_.size() > 1 && inside.width() > 2 * GraphWidth;
-    QRect textArea = inside;
-    if (graph) {
-        textArea.setRight(inside.right() - GraphWidth - Margin);
-    }
-    painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text_);
-    if (!graph) {
+    const QRect inside = Inside();
+    painter.drawText(inside, Qt::AlignLeft | Qt::AlignVCenter, ShownLines().join('\n'));
+    if (!ShowsGraph()) {
         return;
     }
     const QRect area(inside.right() - GraphWidth + 1, inside.top(), GraphWidth, inside.height());

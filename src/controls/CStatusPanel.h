@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QFrame>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -19,12 +21,17 @@ public:
 
     void SetText(const QString& text);
     const QString& Text() const { return text_; }
+    // The text's lines as they fit the panel: a line too long loses its middle to an ellipsis.
+    QStringList ShownLines() const;
     void SetSpeeds(std::vector<std::int64_t> speeds);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect Inside() const;
+    bool ShowsGraph() const;
+
     QString text_;
     std::vector<std::int64_t> speeds_;
 };

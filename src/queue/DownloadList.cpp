@@ -109,15 +109,25 @@ void DownloadList::SetActivity(int row, const TransferActivity& activity) {
 std::string DownloadList::StatusText(int row) const {
     const DownloadItem& item = *items_.at(row);
     const auto activity = activities_.find(&item);
-    std::int64_t kept = 0;
-    if (item.state == DownloadState::Pause) {
-        std::error_code error;
-        kept = item.fileHandle != NoFileHandle
-                   ? OutputFileSize(item.fileHandle)
-                   : static_cast<std::int64_t>(std::filesystem::file_size(item.tempPath, error));
-        kept = error ? 0 : kept;
-    }
+    const std::int64_t kept = item.state == DownloadState::Pause ? KeptBytes(item) : 0;
     return ::StatusText(item, activity == activities_.end() ? nullptr : &activity->second, kept);
+}
+
+std::int64_t DownloadList::KeptBytes(const DownloadItem& item) {
+    if (item.fileHandle != NoFileHandle) {
+        return OutputFileSize(item.fileHandle);
+    }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(item.tempPath, error);
+    return error ? 0 : static_cast<std::int64_t>(size);
+}
+
+void DownloadList::ShowKeptPercent(int row) {
+    const DownloadItem& item = *items_.at(row);
+    if (item.totalSize > 0 && !item.tempPath.empty()) {
+        SetPercent(row, static_cast<int>(
+                            std::min<std::int64_t>(100, KeptBytes(item) * 100 / item.totalSize)));
+    }
 }
 
 void DownloadList::RefreshRow(int row) {

@@ -59,8 +59,12 @@ protected:
     // What this run's transfer of a row last reported (or, at its start, what its file holds);
     // kept in memory only.
     void SetActivity(int row, const TransferActivity& activity);
+    // The percentage of what the row's temporary file holds, where its total is known: what
+    // the last report said may be more than a failed write or a crash kept.
+    void ShowKeptPercent(int row);
 
 private:
+    static std::int64_t KeptBytes(const DownloadItem& item);
     void RefreshRow(int row);
 
     DownloadItems items_;

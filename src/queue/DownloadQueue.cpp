@@ -323,6 +323,7 @@ bool DownloadQueue::IsPauseRequested() {
 }
 
 void DownloadQueue::EndAsFailed(int row) {
+    ShowKeptPercent(row);
     SetState(row, DownloadState::Error);
     ++failedInRun_;
     emit downloadFailed(row);
@@ -383,7 +384,13 @@ void DownloadQueue::PauseAllStates() {
 
 void DownloadQueue::LoadList() {
     const ListAutosave::Quiet asOnDisk(autosave_);
+    const int first = Count();
     AppendItems(LoadListFile());
+    for (int row = first; row < Count(); ++row) {
+        if (Item(row).state != DownloadState::Done) {
+            ShowKeptPercent(row);
+        }
+    }
 }
 
 bool DownloadQueue::SaveList() {

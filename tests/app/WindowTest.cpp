@@ -3,6 +3,7 @@
 #include "CAddUrlsDlg.h"
 #include "CDownloaderDlg.h"
 #include "CFolderChooser.h"
+#include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DownloadQueue.h"
 #include "ListFile.h"
@@ -103,8 +104,12 @@ TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     const auto name = [](QWidget* control) {
         return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
     };
-    EXPECT_EQ(name(FindControl(window.get(), Id::BrowseId)) + "|" + name(List(*window)),
-              "Browse...|Downloads");
+    EXPECT_EQ(name(FindControl(window.get(), Id::BrowseId)) + "|" +
+                  name(FindControl(window.get(), Id::OpenFolderId)) + "|" + name(List(*window)),
+              "Browse...|Open Folder|Downloads");
+    EXPECT_EQ(FindControl(window.get(), Id::StartId)->toolTip() + "|" +
+                  FindControl(window.get(), Id::RemoveId)->toolTip(),
+              "Start (Ctrl+S)|Remove (Del)");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(List(*window))
                   ->tableInterface()
                   ->columnDescription(2),
@@ -205,6 +210,21 @@ TEST_F(WindowTest, EveryClosePathSavesTheListAndTheFolder) {
     }
 }
 
+TEST_F(WindowTest, HelpExplainsAndOpenFolderWithoutAnOpenerSaysSo) {
+    auto window = OpenWindow();
+    ModalAnswerer answerer;
+    answerer.ThenPress(QMessageBox::Ok);
+    window->OnCommand(Id::HelpMenuId);
+    EXPECT_EQ(answerer.Captions(), QStringList{"Dartflux Help"});
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "");
+    window->OnCommand(Id::OpenFolderId);
+    qputenv("PATH", path);
+    EXPECT_EQ(Control<CStatusPanel>(*window, Id::StatusPanelId)->Text(),
+              "Could not open " + downloads.path() +
+                  ": xdg-open is missing (it comes with xdg-utils)");
+}
+
 TEST_F(WindowTest, TheNewVersionQuestionAddsTheInstallerOnlyOnYes) {
     auto window = OpenWindow();
     const NewVersionBridge newVersions(window->Queue());
@@ -242,11 +262,16 @@ TEST_F(WindowTest, DroppedAndPastedLinksBecomeRowsAndCopiedOnesFillAddUrl) {
                            "ftp://x/4", "http://x/3", "ftp://x/4"}));
     EXPECT_EQ(Column(*window, 3), QStringList(7, "Ready"));
 
-    for (const QString& copied : {QString("http://x/3\r\n ftp://x/4 "), QString("x http://y")}) {
+    const std::pair<QString, QString> copies[] = {
+        {"http://x/3\r\n ftp://x/4 ", "http://x/3\nftp://x/4"},
+        {"x http://y", ""},
+        {"look:\nhttp://x/5", "http://x/5"},
+    };
+    for (const auto& [copied, offered] : copies) {
         QApplication::clipboard()->setText(copied);
         CAddUrlsDlg addUrls;
         const auto* field = Control<QPlainTextEdit>(addUrls, CAddUrlsDlg::UrlFieldId);
-        EXPECT_EQ(field->toPlainText(), copied.startsWith("x") ? "" : "http://x/3\nftp://x/4");
+        EXPECT_EQ(field->toPlainText(), offered);
         EXPECT_EQ(field->textCursor().selectedText(),
                   field->toPlainText().replace('\n', QChar(0x2029)));
     }
