@@ -1,6 +1,7 @@
 #include "CAddUrlsDlg.h"
 
 #include "CBitmapButton.h"
+#include "CProgressListCtrl.h"
 #include "ControlLookup.h"
 #include "DialogTemplate.h"
 #include "ResourceImages.h"
@@ -46,9 +47,11 @@ CAddUrlsDlg::CAddUrlsDlg(QWidget* parent) : QDialog(parent) {
     connect(button(OkId), &QAbstractButton::clicked, this, &CAddUrlsDlg::accept);
     connect(button(CancelId), &QAbstractButton::clicked, this, &CAddUrlsDlg::reject);
     // URLs copied just before are what the user most likely wants to add.
-    const std::string copied = QApplication::clipboard()->text().toStdString();
-    if (HoldsOnlyUrls(copied)) {
-        urlField_->setPlainText(QString::fromStdString(SchemeUrlText(copied)));
+    // The same lines a paste into the list takes.
+    const std::string copied = SchemeUrlText(
+        CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData()).toStdString());
+    if (!copied.empty()) {
+        urlField_->setPlainText(QString::fromStdString(copied));
         urlField_->selectAll();
     }
     urlField_->setFocus();

@@ -9,19 +9,28 @@
 #include "CProgressListCtrl.h"
 #include "CStatusPanel.h"
 #include "ControlLookup.h"
+#include "DesktopFiles.h"
 #include "DialogTemplate.h"
 #include "DownloadQueue.h"
+#include "ListMenu.h"
 #include "ProgramVersion.h"
 #include "ResourceImages.h"
 #include "RowText.h"
+#include "StatusText.h"
 #include "UrlLines.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
@@ -69,6 +78,29 @@ constexpr ToolbarIcon ToolbarIcons[] = {
     {CDownloaderDlg::RemoveAllId, 162},
 };
 
+// The keys of the toolbar's commands, which their tooltips name.
+struct ToolbarKey {
+    int buttonId;
+    QKeyCombination key;
+};
+constexpr ToolbarKey ToolbarKeys[] = {
+    {CDownloaderDlg::AddUrlId, QKeyCombination(Qt::Key_Insert)},
+    {CDownloaderDlg::StartId, Qt::CTRL | Qt::Key_S},
+    {CDownloaderDlg::PauseId, Qt::CTRL | Qt::Key_P},
+    {CDownloaderDlg::RemoveId, QKeyCombination(Qt::Key_Delete)},
+    {CDownloaderDlg::StartAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_S},
+    {CDownloaderDlg::PauseAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_P},
+    {CDownloaderDlg::RemoveAllId, Qt::CTRL | Qt::SHIFT | Qt::Key_Delete},
+};
+
+constexpr const char* HelpText =
+    "Add URL (Insert) adds downloads, one URL per line. Links dropped on the list or pasted "
+    "into it (Ctrl+V) are added too.\n\n"
+    "Start (Ctrl+S), Pause (Ctrl+P) and Remove (Delete) act on the selected rows; Start All, "
+    "Pause All and Remove All on the whole list. A right click on a row offers more, and a "
+    "double click opens a finished file or starts the row.\n\n"
+    "The panel under the list tells what happens to the selected row.";
+
 struct ButtonPictures {
     int buttonId;
     int normal;
@@ -79,6 +111,28 @@ constexpr ButtonPictures FolderButtonPictures[] = {
     {CDownloaderDlg::BrowseId, 152, 153, 151},
     {CDownloaderDlg::OpenFolderId, 164, 165, 163},
 };
+
+int ListActionCommand(ListAction action) {
+    switch (action) {
+    case ListAction::Open:
+        return CDownloaderDlg::OpenFileMenuId;
+    case ListAction::ShowInFolder:
+        return CDownloaderDlg::ShowInFolderMenuId;
+    case ListAction::CopyAddress:
+        return CDownloaderDlg::CopyAddressMenuId;
+    case ListAction::Start:
+        return CDownloaderDlg::StartId;
+    case ListAction::Pause:
+        return CDownloaderDlg::PauseId;
+    case ListAction::Remove:
+        return CDownloaderDlg::RemoveId;
+    case ListAction::Paste:
+        return CDownloaderDlg::PasteMenuId;
+    case ListAction::AddUrl:
+        return CDownloaderDlg::AddUrlId;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -96,6 +150,9 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
     connect(list_, &CProgressListCtrl::textOffered, this,
             [this](const QString& text) { queue_->AddUrls(SchemeUrlText(text.toStdString())); });
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, &CDownloaderDlg::ShowListMenu);
+    connect(list_, &QAbstractItemView::doubleClicked, this, &CDownloaderDlg::OnListDoubleClick);
     ConnectStatusPanel();
     ConnectNotifications();
 
@@ -109,8 +166,10 @@ void CDownloaderDlg::ConnectStatusPanel() {
     statusTimer_.setInterval(0);
     connect(&statusTimer_, &QTimer::timeout, this, &CDownloaderDlg::ShowStatus);
     connect(queue_.get(), &DownloadQueue::activityChanged, this, &CDownloaderDlg::ShowStatusSoon);
-    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &CDownloaderDlg::ShowStatusSoon);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        notice_.clear();
+        ShowStatusSoon();
+    });
     // A percentage alone changes nothing the panel says.
     connect(queue_.get(), &DownloadList::rowChanged, this, &CDownloaderDlg::ShowStatusSoon);
     connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
@@ -188,6 +247,12 @@ void CDownloaderDlg::LoadPictures() {
         static_cast<CIconTextButton*>(FindControl(this, icon.buttonId))
             ->SetIconBitmap(icon.bitmapId);
     }
+    for (const ToolbarKey& key : ToolbarKeys) {
+        auto* button = static_cast<CIconTextButton*>(FindControl(this, key.buttonId));
+        button->setShortcut(QKeySequence(key.key));
+        button->setToolTip(QString("%1 (%2)").arg(
+            button->text(), QKeySequence(key.key).toString(QKeySequence::NativeText)));
+    }
     for (const ButtonPictures& pictures : FolderButtonPictures) {
         static_cast<CBitmapButton*>(FindControl(this, pictures.buttonId))
             ->LoadBitmaps(pictures.normal, pictures.pressed, pictures.focused);
@@ -238,6 +303,21 @@ void CDownloaderDlg::OnCommand(int id) {
     case OpenFolderId:
         OnOpenFolder();
         break;
+    case OpenFileMenuId:
+        OpenFile(SelectedSavedFile());
+        break;
+    case ShowInFolderMenuId:
+        if (const QString file = SelectedSavedFile(); !file.isEmpty()) {
+            ShowInFileManager(file, this, [this, file] { TellOpenFailed(QFileInfo(file).path()); });
+        }
+        break;
+    case CopyAddressMenuId:
+        QApplication::clipboard()->setText(
+            QString::fromStdString(CopiedAddresses(*queue_, SelectedRows())));
+        break;
+    case PasteMenuId:
+        PasteClipboard();
+        break;
     case ExitMenuId:
         done(QDialog::Accepted);
         break;
@@ -245,6 +325,8 @@ void CDownloaderDlg::OnCommand(int id) {
         OnAbout();
         break;
     case HelpMenuId:
+        QMessageBox::information(this, "Dartflux Help", HelpText);
+        break;
     default:
         break;
     }
@@ -320,9 +402,13 @@ void CDownloaderDlg::ShowStatusSoon() {
 void CDownloaderDlg::ShowStatus() {
     const std::vector<int> selected = SelectedRows();
     const int row = selected.size() == 1 ? selected.front() : queue_->ActiveRow();
-    statusPanel_->SetText(row >= 0 && row < queue_->Count()
-                              ? QString::fromStdString(queue_->StatusText(row))
-                              : QString());
+    if (!notice_.isEmpty()) {
+        statusPanel_->SetText(notice_);
+    } else {
+        statusPanel_->SetText(row >= 0 && row < queue_->Count()
+                                  ? QString::fromStdString(queue_->StatusText(row))
+                                  : QString());
+    }
     const auto& speeds = queue_->SpeedHistory();
     statusPanel_->SetSpeeds(queue_->ActiveRow() >= 0
                                 ? std::vector<std::int64_t>(speeds.begin(), speeds.end())
@@ -353,10 +439,75 @@ void CDownloaderDlg::OnBrowse() {
 }
 
 void CDownloaderDlg::OnOpenFolder() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(DownloadFolderPath()));
+    if (!OpenWithDesktop(DownloadFolderPath())) {
+        TellOpenFailed(DownloadFolderPath());
+    }
 }
 
 void CDownloaderDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CDownloaderDlg::ShowListMenu(const QPoint& position) {
+    const QModelIndex index = list_->indexAt(position);
+    // As in file managers, a right click outside the selection selects the row it is on.
+    if (index.isValid() && !list_->selectionModel()->isRowSelected(index.row())) {
+        list_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
+                                                   QItemSelectionModel::Rows);
+    }
+    const std::string offered =
+        CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData()).toStdString();
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (const ListMenuEntry& entry :
+         ListMenuEntries(*queue_, SelectedRows(), index.isValid(), offered)) {
+        if (entry.action == ListAction::Start) {
+            menu->addSeparator();
+        }
+        const int id = ListActionCommand(entry.action);
+        QAction* action = menu->addAction(entry.text);
+        action->setProperty("controlId", id);
+        action->setEnabled(entry.enabled);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    }
+    menu->popup(list_->viewport()->mapToGlobal(position));
+}
+
+void CDownloaderDlg::OnListDoubleClick(const QModelIndex& index) {
+    const DownloadItem& item = queue_->Item(index.row());
+    if (DoubleClickAction(item) == ListAction::Open) {
+        OpenFile(QString::fromStdString(SavedFilePath(item)));
+    } else {
+        queue_->OnStart({index.row()});
+    }
+}
+
+QString CDownloaderDlg::SelectedSavedFile() const {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1 || queue_->Item(rows.front()).state != DownloadState::Done) {
+        return {};
+    }
+    return QString::fromStdString(SavedFilePath(queue_->Item(rows.front())));
+}
+
+void CDownloaderDlg::OpenFile(const QString& path) {
+    if (!path.isEmpty() && !OpenWithDesktop(path)) {
+        TellOpenFailed(path);
+    }
+}
+
+void CDownloaderDlg::PasteClipboard() {
+    const QString offered = CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData());
+    queue_->AddUrls(SchemeUrlText(offered.toStdString()));
+}
+
+void CDownloaderDlg::ShowNotice(const QString& notice) {
+    notice_ = notice;
+    ShowStatus();
+}
+
+void CDownloaderDlg::TellOpenFailed(const QString& path) {
+    const bool openerMissing = QStandardPaths::findExecutable("xdg-open").isEmpty();
+    ShowNotice(QString::fromStdString(OpenFailureText(path.toStdString(), openerMissing)));
 }

@@ -14,6 +14,8 @@
 class DownloadQueue;
 class QLineEdit;
 class QMenuBar;
+class QModelIndex;
+class QPoint;
 class CProgressListCtrl;
 class CStatusPanel;
 
@@ -43,6 +45,10 @@ public:
         ExitMenuId = 32772,
         AboutMenuId = 32773,
         HelpMenuId = 32775,
+        OpenFileMenuId = 32780,
+        ShowInFolderMenuId = 32781,
+        CopyAddressMenuId = 32782,
+        PasteMenuId = 32783,
     };
 
     explicit CDownloaderDlg(QWidget* parent = nullptr);
@@ -88,12 +94,24 @@ private:
     void OnOpenFolder();
     void OnAbout();
 
+    // The list's context menu at a point of its viewport, and its double-click.
+    void ShowListMenu(const QPoint& position);
+    void OnListDoubleClick(const QModelIndex& index);
+    // The one selected row's saved file; empty unless exactly one Done row is selected.
+    QString SelectedSavedFile() const;
+    void OpenFile(const QString& path);
+    void PasteClipboard();
+    // Shown in the status panel instead of the row's status until the selection changes.
+    void ShowNotice(const QString& notice);
+    void TellOpenFailed(const QString& path);
+
     std::unique_ptr<DownloadQueue> queue_;
     QMenuBar* menuBar_ = nullptr;
     CProgressListCtrl* list_ = nullptr;
     QLineEdit* folderField_ = nullptr;
     CStatusPanel* statusPanel_ = nullptr;
     QTimer statusTimer_;
+    QString notice_;
     DesktopNotifier notifier_;
     // Nothing sets it: the click area opens nothing.
     QString linkTarget_;

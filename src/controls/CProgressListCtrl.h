@@ -20,6 +20,9 @@ class CProgressListCtrl : public QTreeView {
 public:
     explicit CProgressListCtrl(QWidget* parent = nullptr);
 
+    // The links of data, one per line, else its text.
+    static QString OfferedText(const QMimeData* data);
+
 signals:
     void textOffered(const QString& text);
 
@@ -30,8 +33,4 @@ protected:
     void dropEvent(QDropEvent* event) override;
     // Releases of Insert and Delete stop here; they must not reach the window.
     void keyReleaseEvent(QKeyEvent* event) override;
-
-private:
-    // The links of data, one per line, else its text.
-    static QString OfferedText(const QMimeData* data);
 };

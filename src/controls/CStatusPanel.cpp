@@ -40,20 +40,40 @@ void CStatusPanel::KeepTextOutOf(const QRect& area) {
     update();
 }
 
+QRect CStatusPanel::Inside() const {
+    return contentsRect().adjusted(Margin, Margin / 2, -Margin, -Margin / 2);
+}
+
+bool CStatusPanel::ShowsGraph() const {
+    return speeds_.size() > 1 && Inside().width() > 2 * GraphWidth;
+}
+
+QRect CStatusPanel::TextArea() const {
+    QRect area = Inside();
+    if (ShowsGraph()) {
+        area.setRight(area.right() - GraphWidth - Margin);
+    }
+    if (area.intersects(keptFree_)) {
+        area.setTop(keptFree_.bottom() + 1);
+    }
+    return area;
+}
+
+QStringList CStatusPanel::ShownLines() const {
+    const int width = TextArea().width();
+    QStringList lines = text_.split('\n');
+    for (QString& line : lines) {
+        line = fontMetrics().elidedText(line, Qt::ElideMiddle, width);
+    }
+    return lines;
+}
+
 void CStatusPanel::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    const QRect inside = contentsRect().adjusted(Margin, Margin / 2, -Margin, -Margin / 2);
-    const bool graph = speeds_.size() > 1 && inside.width() > 2 * GraphWidth;
-    QRect textArea = inside;
-    if (graph) {
-        textArea.setRight(inside.right() - GraphWidth - Margin);
-    }
-    if (textArea.intersects(keptFree_)) {
-        textArea.setTop(keptFree_.bottom() + 1);
-    }
-    painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text_);
-    if (!graph) {
+    const QRect inside = Inside();
+    painter.drawText(TextArea(), Qt::AlignLeft | Qt::AlignVCenter, ShownLines().join('\n'));
+    if (!ShowsGraph()) {
         return;
     }
     const QRect area(inside.right() - GraphWidth + 1, inside.top(), GraphWidth, inside.height());

@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -20,6 +21,8 @@ public:
 
     void SetText(const QString& text);
     const QString& Text() const { return text_; }
+    // The text's lines as they fit the panel: a line too long loses its middle to an ellipsis.
+    QStringList ShownLines() const;
     void SetSpeeds(std::vector<std::int64_t> speeds);
     // A part of the panel (in its own coordinates) that another control covers: the text starts
     // below it.
@@ -29,6 +32,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QRect Inside() const;
+    bool ShowsGraph() const;
+    // Inside, less the graph and what the text keeps out of.
+    QRect TextArea() const;
+
     QString text_;
     std::vector<std::int64_t> speeds_;
     QRect keptFree_;

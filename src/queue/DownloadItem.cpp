@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <limits>
 
 const char* StateText(DownloadState state) {
@@ -136,4 +137,8 @@ bool DownloadItem::FromRecord(const std::string& record) {
     }
     state = static_cast<DownloadState>(ReadNumber32(record, at, end));
     return true;
+}
+
+std::string SavedFilePath(const DownloadItem& item) {
+    return (std::filesystem::path(item.tempPath).parent_path() / item.fileName).string();
 }

@@ -43,5 +43,8 @@ struct DownloadItem {
     bool FromRecord(const std::string& record);
 };
 
+// Where a Done item's file is: its temporary file's folder and its name.
+std::string SavedFilePath(const DownloadItem& item);
+
 // The items of the list, in row order; each keeps its address while others come and go.
 using DownloadItems = std::vector<std::unique_ptr<DownloadItem>>;

@@ -116,6 +116,14 @@ std::string DownloadList::StatusText(int row) const {
     return ::StatusText(item, run == runs_.end() ? nullptr : &run->second);
 }
 
+void DownloadList::ShowKeptPercent(int row, std::int64_t keptBytes) {
+    const DownloadItem& item = *items_.at(row);
+    if (item.totalSize > 0 && !item.tempPath.empty()) {
+        const double percent = static_cast<double>(keptBytes) * 100 / item.totalSize;
+        SetPercent(row, static_cast<int>(std::clamp(percent, 0.0, 100.0)));
+    }
+}
+
 void DownloadList::RefreshRow(int row) {
     emit dataChanged(index(row, 0), index(row, DownloadColumnCount - 1));
     emit rowChanged(row);

@@ -12,14 +12,10 @@
 #include <algorithm>
 #include <filesystem>
 
-namespace {
-
-bool IsStartable(DownloadState state) {
+bool DownloadQueue::IsStartable(DownloadState state) {
     return state == DownloadState::Ready || state == DownloadState::Error ||
            state == DownloadState::Pause;
 }
-
-} // namespace
 
 std::string UpdateInstallerUrl() {
     return std::string("http://") + UpdateServerHost + "/exe/dartflux.exe";
@@ -292,6 +288,7 @@ void DownloadQueue::OnTransferFinished(const DownloadItem& finished, const Trans
 
 void DownloadQueue::EndAsFailed(int row, const TransferEnd& end) {
     SetEnd(row, end);
+    ShowKeptPercent(row, end.keptBytes);
     ChangeState(row, DownloadState::Error);
     ++failedInRun_;
     emit downloadFailed(row);
@@ -389,9 +386,9 @@ void DownloadQueue::LoadList() {
     const ListAutosave::Quiet asOnDisk(autosave_);
     const int first = Count();
     AppendItems(LoadListFile());
-    // What a paused item's file holds is read once here, not each time its status is shown.
+    // What a file holds is read once here, not each time its row is shown.
     for (int row = first; row < Count(); ++row) {
-        if (Item(row).state == DownloadState::Pause && !Item(row).tempPath.empty()) {
+        if (Item(row).state != DownloadState::Done && !Item(row).tempPath.empty()) {
             std::error_code error;
             TransferEnd end;
             end.outcome = TransferOutcome::Paused;
@@ -399,6 +396,7 @@ void DownloadQueue::LoadList() {
                 static_cast<std::int64_t>(std::filesystem::file_size(Item(row).tempPath, error));
             end.keptBytes = error ? 0 : end.keptBytes;
             SetEnd(row, end);
+            ShowKeptPercent(row, end.keptBytes);
         }
     }
 }

@@ -61,6 +61,11 @@ public:
     // The speeds the running transfer reported, oldest first: about the last minute.
     const std::deque<std::int64_t>& SpeedHistory() const { return speedHistory_; }
 
+    // Whether Start turns a row in this state into Waiting.
+    static bool IsStartable(DownloadState state);
+    // Whether Remove would take the row: not the running one nor one in Progress.
+    bool IsRemovable(int row) const;
+
     // --- commands. Rows outside the list and repeated rows are ignored; order does not matter.
     void OnStart(const std::vector<int>& selectedRows);
     void OnPause(const std::vector<int>& selectedRows);
@@ -117,7 +122,6 @@ private:
     void ChangeState(int row, DownloadState state);
     void SyncPauseFlag();
     void RemoveRows(const std::vector<int>& rows);
-    bool IsRemovable(int row) const;
     void PauseAllStates();
     void StartFromTopWhenIdle();
     void CutOffTransfer(bool wait);

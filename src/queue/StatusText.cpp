@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 namespace {
 
@@ -248,11 +247,8 @@ std::string StatusText(const DownloadItem& item, const ItemRun* run) {
         break;
     case DownloadState::Done:
         // A row loaded from the list only knows its name and where its temporary file was.
-        line =
-            "Saved as " +
-            (end != nullptr && !end->savedPath.empty()
-                 ? end->savedPath
-                 : (std::filesystem::path(item.tempPath).parent_path() / item.fileName).string());
+        line = "Saved as " +
+               (end != nullptr && !end->savedPath.empty() ? end->savedPath : SavedFilePath(item));
         break;
     case DownloadState::Pause:
         line = "Paused with " + ByteText(end != nullptr ? end->keptBytes : 0) +
@@ -264,4 +260,9 @@ std::string StatusText(const DownloadItem& item, const ItemRun* run) {
     }
     const std::string name = ShownFileName(item);
     return line == name ? line : name + "\n" + line;
+}
+
+std::string OpenFailureText(const std::string& path, bool openerMissing) {
+    return "Could not open " + path +
+           (openerMissing ? ": xdg-open is missing (it comes with xdg-utils)" : "");
 }

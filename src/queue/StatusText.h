@@ -27,3 +27,7 @@ std::string FailureText(const TransferFailure& failure, const std::string& url);
 // while it runs, the reason of an Error, the file of a Done, the bytes kept of a Pause, as this
 // run learned them (run: null when it learned nothing); the URL of the others.
 std::string StatusText(const DownloadItem& item, const ItemRun* run);
+
+// What the panel says when the desktop could not open path; openerMissing when the desktop's
+// opener (xdg-open) is not installed.
+std::string OpenFailureText(const std::string& path, bool openerMissing);

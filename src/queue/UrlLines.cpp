@@ -49,11 +49,6 @@ std::string SchemeUrlText(const std::string& text) {
     return urls;
 }
 
-bool HoldsOnlyUrls(const std::string& text) {
-    const std::vector<std::string> lines = UrlLines(text);
-    return !lines.empty() && std::all_of(lines.begin(), lines.end(), HasScheme);
-}
-
 DownloadItems UrlItems(const std::string& text) {
     DownloadItems items;
     for (std::string& url : UrlLines(text)) {

@@ -14,8 +14,5 @@ std::vector<std::string> UrlLines(const std::string& text);
 // drop or a paste offers may hold other text, which is left out.
 std::string SchemeUrlText(const std::string& text);
 
-// Whether text holds URLs with a scheme and no other line.
-bool HoldsOnlyUrls(const std::string& text);
-
 // One Ready item per URL line, showing its URL until its transfer learns a name.
 DownloadItems UrlItems(const std::string& text);

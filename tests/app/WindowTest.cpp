@@ -3,6 +3,7 @@
 #include "CAddUrlsDlg.h"
 #include "CDownloaderDlg.h"
 #include "CFolderChooser.h"
+#include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DownloadQueue.h"
 #include "ListFile.h"
@@ -19,15 +20,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDBusConnection>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,8 +104,12 @@ TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     const auto name = [](QWidget* control) {
         return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
     };
-    EXPECT_EQ(name(FindControl(window.get(), Id::BrowseId)) + "|" + name(List(*window)),
-              "Browse...|Downloads");
+    EXPECT_EQ(name(FindControl(window.get(), Id::BrowseId)) + "|" +
+                  name(FindControl(window.get(), Id::OpenFolderId)) + "|" + name(List(*window)),
+              "Browse...|Open Folder|Downloads");
+    EXPECT_EQ(FindControl(window.get(), Id::StartId)->toolTip() + "|" +
+                  FindControl(window.get(), Id::RemoveId)->toolTip(),
+              "Start (Ctrl+S)|Remove (Del)");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(List(*window))
                   ->tableInterface()
                   ->columnDescription(2),
@@ -207,6 +216,21 @@ TEST_F(WindowTest, EveryClosePathSavesTheListAndTheFolder) {
     }
 }
 
+TEST_F(WindowTest, HelpExplainsAndOpenFolderWithoutAnOpenerSaysSo) {
+    auto window = OpenWindow();
+    ModalAnswerer answerer;
+    answerer.ThenPress(QMessageBox::Ok);
+    window->OnCommand(Id::HelpMenuId);
+    EXPECT_EQ(answerer.Captions(), QStringList{"Dartflux Help"});
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", "");
+    window->OnCommand(Id::OpenFolderId);
+    qputenv("PATH", path);
+    EXPECT_EQ(Control<CStatusPanel>(*window, Id::StatusPanelId)->Text(),
+              "Could not open " + downloads.path() +
+                  ": xdg-open is missing (it comes with xdg-utils)");
+}
+
 TEST_F(WindowTest, TheNewVersionQuestionAddsTheInstallerOnlyOnYes) {
     auto window = OpenWindow();
     const NewVersionBridge newVersions(window->Queue());
@@ -244,17 +268,59 @@ TEST_F(WindowTest, DroppedAndPastedLinksBecomeRowsAndCopiedOnesFillAddUrl) {
                            "ftp://x/4", "http://x/3", "ftp://x/4"}));
     EXPECT_EQ(Column(*window, 3), QStringList(7, "Ready"));
 
-    for (const QString& copied : {QString("http://x/3\r\n ftp://x/4 "), QString("x http://y")}) {
+    const std::pair<QString, QString> copies[] = {
+        {"http://x/3\r\n ftp://x/4 ", "http://x/3\nftp://x/4"},
+        {"x http://y", ""},
+        {"look:\nhttp://x/5", "http://x/5"},
+    };
+    for (const auto& [copied, offered] : copies) {
         QApplication::clipboard()->setText(copied);
         CAddUrlsDlg addUrls;
         const auto* field = Control<QPlainTextEdit>(addUrls, CAddUrlsDlg::UrlFieldId);
-        EXPECT_EQ(field->toPlainText(), copied.startsWith("x") ? "" : "http://x/3\nftp://x/4");
+        EXPECT_EQ(field->toPlainText(), offered);
         EXPECT_EQ(field->textCursor().selectedText(),
                   field->toPlainText().replace('\n', QChar(0x2029)));
     }
 }
 
-// Takes the desktop's notifications on a private session bus.
+// A session bus of the test's own, which the program takes when it has used no bus before.
+class PrivateSessionBus {
+public:
+    PrivateSessionBus() {
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!daemon_.waitForStarted() || !daemon_.waitForReadyRead()) {
+            skipReason_ = "no dbus-daemon to run a private session bus";
+            return;
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());
+        if (!QDBusConnection::sessionBus().isConnected()) {
+            skipReason_ = "the session bus was opened before the test set it: run it on its own";
+        }
+    }
+    ~PrivateSessionBus() {
+        daemon_.kill();
+        daemon_.waitForFinished();
+    }
+    // Why the test cannot run; empty when it can.
+    const std::string& SkipReason() const { return skipReason_; }
+    // Registers object as service at path, for stand-in services.
+    bool Serve(const QString& service, const QString& path, QObject* object) {
+        QDBusConnection connection = QDBusConnection::connectToBus(address_, service);
+        return connection.registerService(service) &&
+               connection.registerObject(path, object, QDBusConnection::ExportScriptableSlots);
+    }
+    void StopServing(const QString& service) {
+        QDBusConnection(service).unregisterService(service);
+    }
+
+private:
+    QProcess daemon_;
+    QString address_;
+    std::string skipReason_;
+};
+
+// Takes the desktop's notifications.
 class StandInNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -263,29 +329,36 @@ public:
     QStringList lines;
 
 public slots:
-    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString&,
-                const QStringList&, const QVariantMap&, int) {
+    Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary,
+                             const QString&, const QStringList&, const QVariantMap&, int) {
         lines.append(summary);
         return 1;
     }
 };
 
+// Takes the file manager's ShowItems and what the desktop is asked to open.
+class StandInFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList asked;
+
+public slots:
+    Q_SCRIPTABLE void ShowItems(const QStringList& uris, const QString&) {
+        asked.append("show " + uris.join(' '));
+    }
+    void Open(const QUrl& url) { asked.append("open " + url.toString()); }
+};
+
 TEST_F(WindowTest, AFailureWhileAwayAndTheQueuesEndAreNotified) {
-    QProcess bus;
-    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    if (!bus.waitForStarted() || !bus.waitForReadyRead()) {
-        GTEST_SKIP() << "no dbus-daemon to run a private session bus";
+    PrivateSessionBus bus;
+    if (!bus.SkipReason().empty()) {
+        GTEST_SKIP() << bus.SkipReason();
     }
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-    if (!QDBusConnection::sessionBus().isConnected()) {
-        GTEST_SKIP() << "the session bus was opened before the test set it: run it on its own";
-    }
-    QDBusConnection service = QDBusConnection::connectToBus(address, "stand-in");
     StandInNotifications standIn;
-    ASSERT_TRUE(service.registerService("org.freedesktop.Notifications") &&
-                service.registerObject("/org/freedesktop/Notifications", &standIn,
-                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(
+        bus.Serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &standIn));
     CDownloaderDlg window; // never shown: never the active window
     window.Queue().AddUrls(server.Url("/nothing") + "\n" + server.Url("/files/a.txt"));
     window.OnCommand(Id::StartAllId);
@@ -293,8 +366,57 @@ TEST_F(WindowTest, AFailureWhileAwayAndTheQueuesEndAreNotified) {
     EXPECT_EQ(standIn.lines, (QStringList{"Download failed: " + Url("/nothing") +
                                               ": The server answered 404 Not Found",
                                           "Downloads finished: 1 done, 1 failed"}));
-    bus.kill();
-    bus.waitForFinished();
+}
+
+TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
+    PrivateSessionBus bus;
+    if (!bus.SkipReason().empty()) {
+        GTEST_SKIP() << bus.SkipReason();
+    }
+    StandInFileManager desktop;
+    ASSERT_TRUE(
+        bus.Serve("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", &desktop));
+    QDesktopServices::setUrlHandler("file", &desktop, "Open");
+    const auto unsetHandler = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+    auto window = OpenWindow();
+    window->Queue().AddUrls(server.Url("/files/a.txt") + "\n" + server.Url("/stall/b"));
+    Select(*window, {0});
+    window->OnCommand(Id::StartId);
+    ASSERT_TRUE(WaitForStates(*window, {"Done", "Ready"}));
+    const auto point = [&](int row) {
+        return List(*window)->visualRect(List(*window)->model()->index(row, 0)).center();
+    };
+    const auto choose = [&](const QPoint& at, int id) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, QCursor::pos());
+        QApplication::sendEvent(List(*window)->viewport(), &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (action->property("controlId").toInt() == id && action->isEnabled()) {
+                action->trigger();
+            }
+        }
+        menu->close();
+    };
+    const QString file = QUrl::fromLocalFile(downloads.filePath("a.txt")).toString();
+    choose(point(1), Id::CopyAddressMenuId);
+    EXPECT_EQ(QApplication::clipboard()->text(), Url("/stall/b"));
+    choose(point(0), Id::ShowInFolderMenuId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.asked.size() == 1; }));
+    bus.StopServing("org.freedesktop.FileManager1");
+    choose(point(0), Id::ShowInFolderMenuId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.asked.size() == 2; }));
+    choose(point(0), Id::OpenFileMenuId);
+    QTest::mouseDClick(List(*window)->viewport(), Qt::LeftButton, {}, point(0));
+    EXPECT_EQ(
+        desktop.asked,
+        (QStringList{"show " + file, "open " + QUrl::fromLocalFile(downloads.path()).toString(),
+                     "open " + file, "open " + file}));
+    QApplication::clipboard()->setText("http://x/3");
+    choose(QPoint(5, List(*window)->viewport()->height() - 5), Id::PasteMenuId);
+    QTest::mouseClick(List(*window)->viewport(), Qt::LeftButton, {}, point(1));
+    QTest::mouseDClick(List(*window)->viewport(), Qt::LeftButton, {}, point(1));
+    EXPECT_TRUE(WaitForStates(*window, {"Done", "Progress", "Ready"}));
 }
 
 TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {

@@ -3,6 +3,7 @@
 #include "CIconTextButton.h"
 #include "CPictureStatic.h"
 #include "CProgressListCtrl.h"
+#include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DownloadListRoles.h"
 #include "DrawKeyedBitmap.h"
@@ -143,6 +144,18 @@ TEST(ImageButtons, ShowTheirStateInTheirPictures) {
         QPainter(&expected).drawImage(0, 0, LoadBitmapResource(shownId));
         EXPECT_EQ(picture->grab().toImage(), expected) << shownId;
     }
+}
+
+TEST(StatusPanel, ALineTooLongLosesItsMiddleToAnEllipsis) {
+    CStatusPanel panel;
+    panel.resize(200, 50);
+    panel.SetText("begin-" + QString(200, 'x') + "-end.iso\nshort");
+    const QStringList lines = panel.ShownLines();
+    EXPECT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines.back(), "short");
+    EXPECT_TRUE(lines.front().startsWith("begin-") && lines.front().endsWith("-end.iso") &&
+                lines.front().contains(QChar(0x2026)))
+        << lines.front().toStdString();
 }
 
 TEST(Dialog, FollowsADragOnItsFreeAreaAndFindsItsControlsButNotThoseOfChildDialogs) {

@@ -18,8 +18,9 @@ foreach(file ./usr/bin/dartflux ./usr/share/applications/dartflux.desktop
     endif()
 endforeach()
 
-execute_process(COMMAND dpkg-deb -f ${package} Package Depends OUTPUT_VARIABLE fields)
-foreach(expected "Package: dartflux" "libqt6widgets6" "libqt6dbus6" "libcurl4" "qt6-qpa-plugins")
+execute_process(COMMAND dpkg-deb -f ${package} Package Depends Recommends OUTPUT_VARIABLE fields)
+foreach(expected "Package: dartflux" "libqt6widgets6" "libqt6dbus6" "libcurl4" "qt6-qpa-plugins"
+         "Recommends: xdg-utils")
     string(FIND "${fields}" "${expected}" at)
     if(at EQUAL -1)
         message(FATAL_ERROR "${package}: no ${expected} in\n${fields}")

@@ -2,6 +2,7 @@
 // settings it is found by.
 #include "ListFile.h"
 #include "QueueTestSupport.h"
+#include "RowText.h"
 #include "Settings.h"
 
 #include <QDir>
@@ -175,6 +176,25 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
         EXPECT_EQ(ReadSetting(DownloadFolderSetting), "/nonexistent/other");
         EXPECT_EQ(ReadSetting(ListPathSetting), "/data/list.dat") << stray;
     }
+}
+
+TEST_F(ListFileTest, APercentShowsWhatTheFileHoldsAfterACrashOrAFailedWrite) {
+    const std::string path = folder.filePath("list.dat").toStdString();
+    const std::string kept = folder.filePath("kept.tmp").toStdString();
+    WriteSetting(ListPathSetting, path);
+    WriteBytes(kept, QByteArray(30, 'k'));
+    WriteBytes(path, Le32(2) +
+                         Record(QByteArray("1:a;") + QByteArray::number(kept.size()) + ":" +
+                                kept.c_str() + ";1:u;80;0;100;6;") +
+                         Record("1:b;9:/gone.tmp;1:v;90;0;100;5;"));
+    queue.LoadList();
+    queue.OnStart({0});
+    transfers.Report([](TransferOwner& owner) { owner.SetProgress(95); });
+    DeliverReports();
+    transfers.Finish(TransferOutcome::Failed, 9);
+    EXPECT_EQ(queue.data(queue.index(0, ProgressColumn)).toString() + "|" +
+                  queue.data(queue.index(1, ProgressColumn)).toString(),
+              "30%|0%");
 }
 
 } // namespace

@@ -56,9 +56,11 @@ public:
         if (outcome == TransferOutcome::Completed) {
             CompleteOutputFile(runs.back().task.fileHandle);
         }
+        const std::int64_t kept =
+            outcome == TransferOutcome::Completed ? 0 : OutputFileSize(runs.back().task.fileHandle);
         Report([=](TransferOwner& owner) {
             owner.SetTransferResult(code, 17);
-            owner.OnTransferFinished(TransferEnd{outcome, {{code, 17}}, "", 0});
+            owner.OnTransferFinished(TransferEnd{outcome, {{code, 17}}, "", kept});
         });
         runs.back().control->MarkFinished();
         DeliverReports();

@@ -1,5 +1,6 @@
 // What a row shows: its texts and colours from the model, and the rows URL entry makes.
 #include "DownloadListRoles.h"
+#include "ListMenu.h"
 #include "QueueTestSupport.h"
 #include "RowText.h"
 #include "StatusText.h"
@@ -153,6 +154,27 @@ TEST_F(RowsTest, UrlLinesBecomeReadyRowsToSelectThatSurviveTheListFile) {
                     "10:http://x/a;0:;10:http://x/a;0;0;0;1;\n"
                     "10:http://x/b;0:;10:http://x/b;0;0;0;1;\n"
                     "11:http://x/az;0:;11:http://x/az;0;0;0;1;\n");
+}
+
+TEST_F(RowsTest, TheListMenuOffersWhatAppliesToTheSelection) {
+    Add("WRPDES");
+    const auto menu = [this](const std::vector<int>& rows, bool overRow, std::string offered) {
+        std::string entries;
+        for (const ListMenuEntry& entry : ListMenuEntries(queue, rows, overRow, offered)) {
+            entries += std::string(entry.text) + (entry.enabled ? "+ " : "- ");
+        }
+        return entries;
+    };
+    EXPECT_EQ(menu({3}, true, ""), "Open+ Show in folder+ Copy address+ Start- Pause- Remove+ ");
+    EXPECT_EQ(menu({3, 4}, true, ""), "Open- Show in folder- Copy address+ Start+ Pause- Remove+ ");
+    EXPECT_EQ(menu({2}, true, ""), "Open- Show in folder- Copy address+ Start- Pause+ Remove- ");
+    EXPECT_EQ(menu({}, true, ""), "Open- Show in folder- Copy address- Start- Pause- Remove- ");
+    EXPECT_EQ(menu({1}, false, "see http://x/1"), "Paste- Add URL...+ ");
+    EXPECT_EQ(menu({1}, false, "http://x/1"), "Paste+ Add URL...+ ");
+    EXPECT_EQ(DoubleClickAction(queue.Item(3)), ListAction::Open);
+    EXPECT_EQ(DoubleClickAction(queue.Item(4)), ListAction::Start);
+    queue.AddUrls("https://alice:S3cret@h/a");
+    EXPECT_EQ(CopiedAddresses(queue, {0, 6}), "http://h/0\nhttps://alice@h/a");
 }
 
 } // namespace
