@@ -99,7 +99,6 @@ protected:
 
 TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     auto window = OpenWindow();
-    EXPECT_EQ(window->windowTitle(), "Dartflux v.0.2");
     // What a screen reader says: captions, the list's name and its columns'.
     const auto name = [](QWidget* control) {
         return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
@@ -110,10 +109,6 @@ TEST_F(WindowTest, CommandsByIdDriveTheQueueAndKeepTheSelection) {
     EXPECT_EQ(FindControl(window.get(), Id::StartId)->toolTip() + "|" +
                   FindControl(window.get(), Id::RemoveId)->toolTip(),
               "Start (Ctrl+S)|Remove (Del)");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(List(*window))
-                  ->tableInterface()
-                  ->columnDescription(2),
-              "Size, Kb");
     AddUrls(*window, {Url("/files/one.txt"), "", Url("/stall/slow.bin"), Url("/files/two.txt")});
     EXPECT_EQ(SelectedRows(*window), (std::vector<int>{0, 1, 2}));
     Select(*window, {0});

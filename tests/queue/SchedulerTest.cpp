@@ -114,9 +114,6 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     transfers.Finish(TransferOutcome::Paused);
     queue.OnStart({0});
     const DownloadTask& task = transfers.runs.back().task;
-    EXPECT_EQ(task.hostName, "host");
-    EXPECT_EQ(task.port, 8080);
-    EXPECT_EQ(task.objectPath, "/dir/file.bin?x=1#f");
     EXPECT_EQ(task.knownSize, 5000);
     EXPECT_EQ(task.resumeOffset, 5);
     EXPECT_EQ(task.fileHandle, queue.Item(0).fileHandle);
