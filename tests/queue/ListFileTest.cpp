@@ -68,6 +68,7 @@ TEST(ListBytesTest, DamagedFilesLoadWhatTheyHold) {
         {Le32(3) + good + good, 2},
         {Le32(2) + good + Le32(100) + "1:b;", 1},
         {Le32(2) + good + Le32(-1) + "1:b;", 1},
+        {Le32(2) + good + Record(good).chopped(3), 1},
     };
     for (const auto& [bytes, count] : files) {
         bool damaged = false;
@@ -133,6 +134,34 @@ TEST_F(ListFileTest, ADamagedListIsKeptAndTheFilesAreTheOwnersAlone) {
         struct stat status {};
         EXPECT_EQ(::stat(file.c_str(), &status) == 0 ? status.st_mode & 0777 : 0, 0600u) << file;
     }
+}
+
+// A list over the size of one write, and a removal of rows scattered over it, which the model
+// tells as a reset.
+TEST_F(ListFileTest, ALongListAndItsScatteredRemovalsReachTheFile) {
+    const std::string path = folder.filePath("long.dat").toStdString();
+    WriteSetting(ListPathSetting, path);
+    for (int i = 0; i < 600; ++i) {
+        queue.AddUrls("http://host.example/a/rather/long/path/to/file-number-" + std::to_string(i) +
+                      ".bin?with=a&query=string&to=make&it=longer");
+    }
+    ASSERT_TRUE(queue.SaveList());
+    ASSERT_GT(QFileInfo(QString::fromStdString(path)).size(), 64 * 1024);
+    std::string saved, shown;
+    for (const auto& item : LoadListFile()) {
+        saved += item->ToRecord();
+    }
+    for (int row = 0; row < queue.Count(); ++row) {
+        shown += queue.Item(row).ToRecord();
+    }
+    EXPECT_TRUE(saved == shown) << "the list comes back as it was";
+    std::vector<int> everyOther;
+    for (int row = 0; row < 600; row += 2) {
+        everyOther.push_back(row);
+    }
+    queue.SetAutoSave(true);
+    queue.OnRemove(everyOther);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LoadListFile().size() == 300; }));
 }
 
 // Without any teardown the file holds each change a moment later, as an exit at that moment

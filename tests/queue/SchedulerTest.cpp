@@ -110,10 +110,18 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     queue.OnPause({0});
     ASSERT_TRUE(PauseSeenByTransfer());
     ASSERT_EQ(::write(queue.Item(0).fileHandle, "12345", 5), 5);
-    transfers.Report([](TransferOwner& owner) { owner.SetTotalSize(5000); });
+    transfers.Report([](TransferOwner& owner) {
+        owner.SetTotalSize(5000);
+        owner.SetActivity({5, 5000, 100, 0, 0, 0, std::nullopt});
+    });
     transfers.Finish(TransferOutcome::Paused);
+    EXPECT_EQ(queue.SpeedHistory().size(), 1u);
     queue.OnStart({0});
+    EXPECT_TRUE(queue.SpeedHistory().empty()) << "a new run's graph starts empty";
     const DownloadTask& task = transfers.runs.back().task;
+    EXPECT_EQ(task.retries, 5);
+    EXPECT_TRUE(task.connections && task.connections == transfers.runs.front().task.connections)
+        << "one queue's downloads share their connections";
     EXPECT_EQ(task.knownSize, 5000);
     EXPECT_EQ(task.resumeOffset, 5);
     EXPECT_EQ(task.fileHandle, queue.Item(0).fileHandle);
@@ -121,6 +129,10 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
               folder.path().toStdString());
     EXPECT_FALSE(PauseSeenByTransfer());
     EXPECT_EQ(queue.Item(0).url, "http://host:8080/dir/file.bin?x=1#f");
+    const QSignalSpy finished(&queue, &DownloadQueue::ranEmpty);
+    transfers.Finish(TransferOutcome::Completed);
+    queue.OnStartAll(); // nothing left to start
+    EXPECT_EQ(finished.count(), 1);
 }
 
 // Temporary files: none for an address that can never be asked for; a new one for a paused

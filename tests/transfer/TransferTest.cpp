@@ -102,6 +102,8 @@ TEST_F(TransferTest, SendsTheTokenAndTheAgentOnlyAndSavesUnderTheUrlsName) {
         response.set_content(std::string(3000, 'b'), "application/octet-stream");
     });
     const auto download = Fetch(server.Url("/dir/my file.bin?x=1#part"));
+    EXPECT_EQ(Fetch(server.Url("/dir/my file.bin?x=1#part"))->owner.names.back(), "my file (1).bin")
+        << "the name the file really got";
     const std::lock_guard lock(seen->first);
     const httplib::Request& request = seen->second;
     EXPECT_EQ(request.target, "/dir/my%20file.bin?x=1");
@@ -140,6 +142,8 @@ TEST_F(TransferTest, AResumeAppendsOnlyTheExactRestOfTheKnownFile) {
         {whole.substr(0, 400), 200, "", whole, whole, 1, 1},
         {whole.substr(0, 400), 206, "bytes 400-1999/2000", other.substr(400), other, 2, 1},
         {whole, 416, "bytes */1000", "", whole, 1, 0},
+        {whole.substr(0, 400), 416, "bytes */1000", "", whole, 2, 1},
+        {whole.substr(0, 400), 206, "bytes 400-999/2000", other.substr(400, 600), other, 2, 1},
         {whole + "junk", 416, "bytes */1000", "", whole, 2, 1},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -244,15 +248,23 @@ TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
 // each.
 TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
     server.GetStalling("/stall.bin", 100000, std::string(10000, 'x'));
-    for (const bool pause : {true, false}) {
+    enum class Pause { AtTheFirstBytes, WhileStalled, Never };
+    for (const Pause pause : {Pause::AtTheFirstBytes, Pause::WhileStalled, Pause::Never}) {
         const auto download = Fetch(server.Url("/stall.bin"), "", 0, [pause](Download& d) {
-            d.task.stallTimeout = 1s;
-            d.owner.onProgress = [&owner = d.owner, pause](int) { owner.pauseRequested = pause; };
+            d.task.stallTimeout = pause == Pause::Never ? 1s : 60s;
+            d.owner.onProgress = [&owner = d.owner, pause](int) {
+                owner.pauseRequested = pause == Pause::AtTheFirstBytes;
+            };
+            d.owner.onActivity = [&owner = d.owner, pause](const TransferActivity& activity) {
+                owner.pauseRequested = pause == Pause::WhileStalled && activity.received == 10000;
+            };
         });
+        const bool paused = pause != Pause::Never;
         EXPECT_EQ(download->owner.outcome,
-                  pause ? TransferOutcome::Paused : TransferOutcome::Failed);
-        EXPECT_EQ(download->owner.result.code, pause ? 0 : 9);
-        EXPECT_EQ(ReadFile(download->tempPath), std::string(pause ? 4096 : 10000, 'x'));
+                  paused ? TransferOutcome::Paused : TransferOutcome::Failed);
+        EXPECT_EQ(download->owner.result.code, paused ? 0 : 9);
+        EXPECT_EQ(ReadFile(download->tempPath),
+                  std::string(pause == Pause::AtTheFirstBytes ? 4096 : 10000, 'x'));
         EXPECT_EQ(RecreateOutputFile(download->task.fileHandle), download->task.fileHandle)
             << "the file stays open and ours";
     }
@@ -279,7 +291,9 @@ TEST_F(TransferTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
         } else if (request.path == "/later" && earlier > 0) {
             response.set_content("later", "text/plain");
         } else {
-            response.status = request.path == "/missing" ? 404 : 503;
+            response.status = request.path == "/missing" ? 404
+                              : request.path == "/later" ? 429
+                                                         : 503;
             response.set_header("Retry-After", request.path == "/later" ? "1" : "");
         }
     });
