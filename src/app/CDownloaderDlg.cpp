@@ -281,10 +281,7 @@ void CDownloaderDlg::OnCommand(int id) {
         ShowFolder();
         break;
     case ClickAreaId:
-        if (!linkTarget_.isEmpty()) {
-            QDesktopServices::openUrl(QUrl(linkTarget_));
-        }
-        break;
+        break; // the click area has no link to open
     case AddUrlId:
         OnAddUrl();
         break;

@@ -113,6 +113,4 @@ private:
     QTimer statusTimer_;
     QString notice_;
     DesktopNotifier notifier_;
-    // Nothing sets it: the click area opens nothing.
-    QString linkTarget_;
 };

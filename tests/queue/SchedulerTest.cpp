@@ -22,6 +22,11 @@ struct Scenario {
     const char* steps;
 };
 
+// Test names show the scenario's name, not its pointers' bytes.
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 class SchedulerTest : public ScriptedQueueTest, public ::testing::WithParamInterface<Scenario> {
 protected:
     static std::vector<int> Rows(const std::string& list) {
