@@ -5,6 +5,7 @@
 #include "StatusText.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <utility>
 
@@ -114,6 +115,22 @@ std::string DownloadList::StatusText(int row) const {
     const DownloadItem& item = *items_.at(row);
     const auto run = runs_.find(&item);
     return ::StatusText(item, run == runs_.end() ? nullptr : &run->second);
+}
+
+void DownloadList::ReadKeptFiles(int first) {
+    for (int row = first; row < Count(); ++row) {
+        const DownloadItem& item = *items_[row];
+        if (item.state != DownloadState::Done && !item.tempPath.empty()) {
+            std::error_code error;
+            TransferEnd end;
+            end.outcome = TransferOutcome::Paused;
+            end.keptBytes =
+                static_cast<std::int64_t>(std::filesystem::file_size(item.tempPath, error));
+            end.keptBytes = error ? 0 : end.keptBytes;
+            SetEnd(row, end);
+            ShowKeptPercent(row, end.keptBytes);
+        }
+    }
 }
 
 void DownloadList::ShowKeptPercent(int row, std::int64_t keptBytes) {

@@ -62,6 +62,9 @@ protected:
     // What this run's transfer of a row reports, and how it ended.
     void SetActivity(int row, const TransferActivity& activity);
     void SetEnd(int row, const TransferEnd& end);
+    // For rows from first on, as loaded from the list: what their temporary files hold, read
+    // once here rather than each time a row is shown.
+    void ReadKeptFiles(int first);
     // The percentage of what the row's temporary file holds (keptBytes), where its total is
     // known: what the last report said may be more than a failed write or a crash kept.
     void ShowKeptPercent(int row, std::int64_t keptBytes);

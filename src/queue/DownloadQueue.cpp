@@ -10,7 +10,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <filesystem>
+#include <numeric>
 
 bool DownloadQueue::IsStartable(DownloadState state) {
     return state == DownloadState::Ready || state == DownloadState::Error ||
@@ -65,13 +65,8 @@ void DownloadQueue::OnPause(const std::vector<int>& selectedRows) {
         return;
     }
     for (const int row : selectedRows) {
-        if (row < 0 || row >= Count()) {
-            continue;
-        }
-        if (Item(row).state == DownloadState::Waiting) {
-            ChangeState(row, DownloadState::Ready);
-        } else if (Item(row).state == DownloadState::Progress) {
-            ChangeState(row, DownloadState::Pause);
+        if (row >= 0 && row < Count()) {
+            PauseRow(row);
         }
     }
 }
@@ -80,12 +75,7 @@ void DownloadQueue::OnRemove(const std::vector<int>& selectedRows) {
     if (tornDown_) {
         return;
     }
-    std::vector<int> rows;
-    for (const int row : selectedRows) {
-        if (row >= 0 && row < Count() && IsRemovable(row)) {
-            rows.push_back(row);
-        }
-    }
+    std::vector<int> rows = selectedRows;
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     RemoveRows(rows);
@@ -117,12 +107,8 @@ void DownloadQueue::OnRemoveAll() {
     if (tornDown_) {
         return;
     }
-    std::vector<int> rows;
-    for (int row = 0; row < Count(); ++row) {
-        if (IsRemovable(row)) {
-            rows.push_back(row);
-        }
-    }
+    std::vector<int> rows(static_cast<std::size_t>(Count()));
+    std::iota(rows.begin(), rows.end(), 0);
     RemoveRows(rows);
 }
 
@@ -256,10 +242,9 @@ bool DownloadQueue::StartActiveTransfer() {
 
 // ----- the end of a transfer, and its reports
 
-void DownloadQueue::OnTransferFinished(const DownloadItem& finished, const TransferEnd& end) {
+void DownloadQueue::OnTransferFinished(int row, const TransferEnd& end) {
     active_->End(); // anything it still posts is dropped
     active_.reset();
-    const int row = RowOf(finished, static_cast<int>(cursor_) - 1);
     switch (end.outcome) {
     case TransferOutcome::Failed:
         EndAsFailed(row, end);
@@ -274,7 +259,7 @@ void DownloadQueue::OnTransferFinished(const DownloadItem& finished, const Trans
         SetEnd(row, end);
         // The partial file stays for a resume. A Waiting item (paused, then started again while
         // the transfer wound down) is picked up again.
-        if (finished.state == DownloadState::Progress) {
+        if (Item(row).state == DownloadState::Progress) {
             ChangeState(row, DownloadState::Pause);
         }
         break;
@@ -294,38 +279,12 @@ void DownloadQueue::EndAsFailed(int row, const TransferEnd& end) {
     emit downloadFailed(row);
 }
 
-void DownloadQueue::ApplyFileName(const DownloadItem& item, const std::string& name) {
-    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
-        SetFileName(row, name);
+void DownloadQueue::ShowActivity(int row, const TransferActivity& activity) {
+    if (speedHistory_.size() == SpeedHistoryLength) {
+        speedHistory_.pop_front();
     }
-}
-
-void DownloadQueue::ApplyPercent(const DownloadItem& item, int percent) {
-    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
-        SetPercent(row, percent);
-    }
-}
-
-void DownloadQueue::ApplyTotalSize(const DownloadItem& item, std::int64_t size) {
-    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
-        SetTotalSize(row, size);
-    }
-}
-
-void DownloadQueue::ApplyActivity(const DownloadItem& item, const TransferActivity& activity) {
-    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
-        if (speedHistory_.size() == SpeedHistoryLength) {
-            speedHistory_.pop_front();
-        }
-        speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
-        SetActivity(row, activity);
-    }
-}
-
-void DownloadQueue::ApplyFileHandle(const DownloadItem& item, FileHandle handle) {
-    if (const int row = RowOf(item, static_cast<int>(cursor_) - 1); row >= 0) {
-        MutableItem(row).fileHandle = handle;
-    }
+    speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
+    SetActivity(row, activity);
 }
 
 // ----- rows
@@ -350,7 +309,8 @@ bool DownloadQueue::IsRemovable(int row) const {
     return &Item(row) != ActiveItem() && Item(row).state != DownloadState::Progress;
 }
 
-void DownloadQueue::RemoveRows(const std::vector<int>& rows) {
+void DownloadQueue::RemoveRows(std::vector<int> rows) {
+    std::erase_if(rows, [this](int row) { return row < 0 || row >= Count() || !IsRemovable(row); });
     if (rows.empty()) {
         return;
     }
@@ -372,11 +332,15 @@ void DownloadQueue::RemoveRows(const std::vector<int>& rows) {
 
 void DownloadQueue::PauseAllStates() {
     for (int row = 0; row < Count(); ++row) {
-        if (Item(row).state == DownloadState::Waiting) {
-            ChangeState(row, DownloadState::Ready);
-        } else if (Item(row).state == DownloadState::Progress) {
-            ChangeState(row, DownloadState::Pause);
-        }
+        PauseRow(row);
+    }
+}
+
+void DownloadQueue::PauseRow(int row) {
+    if (Item(row).state == DownloadState::Waiting) {
+        ChangeState(row, DownloadState::Ready);
+    } else if (Item(row).state == DownloadState::Progress) {
+        ChangeState(row, DownloadState::Pause);
     }
 }
 
@@ -386,19 +350,7 @@ void DownloadQueue::LoadList() {
     const ListAutosave::Quiet asOnDisk(autosave_);
     const int first = Count();
     AppendItems(LoadListFile());
-    // What a file holds is read once here, not each time its row is shown.
-    for (int row = first; row < Count(); ++row) {
-        if (Item(row).state != DownloadState::Done && !Item(row).tempPath.empty()) {
-            std::error_code error;
-            TransferEnd end;
-            end.outcome = TransferOutcome::Paused;
-            end.keptBytes =
-                static_cast<std::int64_t>(std::filesystem::file_size(Item(row).tempPath, error));
-            end.keptBytes = error ? 0 : end.keptBytes;
-            SetEnd(row, end);
-            ShowKeptPercent(row, end.keptBytes);
-        }
-    }
+    ReadKeptFiles(first);
 }
 
 bool DownloadQueue::SaveList() {

@@ -107,22 +107,21 @@ signals:
     void ranEmpty(int done, int failed);
 
 private:
+    // Applies the active transfer's reports to its item's row.
     friend class TransferReports;
-    // A transfer's reports on its item, on this thread; dropped when the item is gone.
-    void ApplyFileName(const DownloadItem& item, const std::string& name);
-    void ApplyPercent(const DownloadItem& item, int percent);
-    void ApplyTotalSize(const DownloadItem& item, std::int64_t size);
-    void ApplyActivity(const DownloadItem& item, const TransferActivity& activity);
-    void ApplyFileHandle(const DownloadItem& item, FileHandle handle);
-    void OnTransferFinished(const DownloadItem& item, const TransferEnd& end);
+    void ShowActivity(int row, const TransferActivity& activity);
+    void OnTransferFinished(int row, const TransferEnd& end);
 
     bool StartActiveTransfer();
     void EndAsFailed(int row, const TransferEnd& end);
     // Changes a row's state and keeps the running transfer's pause flag equal to it.
     void ChangeState(int row, DownloadState state);
     void SyncPauseFlag();
-    void RemoveRows(const std::vector<int>& rows);
+    // Removes those of the rows (ascending, unique) that may go, with their temporary files.
+    void RemoveRows(std::vector<int> rows);
     void PauseAllStates();
+    // Waiting becomes Ready, Progress becomes Pause.
+    void PauseRow(int row);
     void StartFromTopWhenIdle();
     void CutOffTransfer(bool wait);
     // The item whose transfer runs (its finish not yet handled), or null.

@@ -7,12 +7,16 @@
 TransferReports::TransferReports(DownloadQueue& queue, DownloadItem& item)
     : queue_(queue), item_(item), lastPercent_(item.percent) {}
 
+// apply runs on the queue's thread with the item's row, unless the transfer was ended or the item
+// is gone meanwhile.
 template <typename Apply> void TransferReports::Post(Apply apply) {
     QMetaObject::invokeMethod(
         &queue_,
         [self = shared_from_this(), apply = std::move(apply)] {
-            if (!self->ended_) {
-                apply(self->queue_, self->item_);
+            DownloadQueue& queue = self->queue_;
+            const int row = queue.RowOf(self->item_, static_cast<int>(queue.cursor_) - 1);
+            if (!self->ended_ && row >= 0) {
+                apply(queue, row);
             }
         },
         Qt::QueuedConnection);
@@ -23,34 +27,30 @@ void TransferReports::SetTransferResult(int, std::uint32_t) {
 }
 
 void TransferReports::SetFileName(const std::string& name) {
-    Post([name](DownloadQueue& queue, DownloadItem& item) { queue.ApplyFileName(item, name); });
+    Post([name](DownloadQueue& queue, int row) { queue.SetFileName(row, name); });
 }
 
 void TransferReports::SetProgress(int percent) {
     // Most reads leave the percentage as it was.
     if (lastPercent_.exchange(percent) != percent) {
-        Post([percent](DownloadQueue& queue, DownloadItem& item) {
-            queue.ApplyPercent(item, percent);
-        });
+        Post([percent](DownloadQueue& queue, int row) { queue.SetPercent(row, percent); });
     }
 }
 
 void TransferReports::SetTotalSize(std::int64_t size) {
-    Post([size](DownloadQueue& queue, DownloadItem& item) { queue.ApplyTotalSize(item, size); });
+    Post([size](DownloadQueue& queue, int row) { queue.SetTotalSize(row, size); });
 }
 
 void TransferReports::SetActivity(const TransferActivity& activity) {
-    Post([activity](DownloadQueue& queue, DownloadItem& item) {
-        queue.ApplyActivity(item, activity);
-    });
+    Post([activity](DownloadQueue& queue, int row) { queue.ShowActivity(row, activity); });
 }
 
 void TransferReports::SetFileHandle(FileHandle, FileHandle newHandle) {
-    Post([newHandle](DownloadQueue& queue, DownloadItem& item) {
-        queue.ApplyFileHandle(item, newHandle);
+    Post([newHandle](DownloadQueue& queue, int row) {
+        queue.MutableItem(row).fileHandle = newHandle;
     });
 }
 
 void TransferReports::OnTransferFinished(const TransferEnd& end) {
-    Post([end](DownloadQueue& queue, DownloadItem& item) { queue.OnTransferFinished(item, end); });
+    Post([end](DownloadQueue& queue, int row) { queue.OnTransferFinished(row, end); });
 }
