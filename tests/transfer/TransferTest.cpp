@@ -489,9 +489,11 @@ TEST(NginxTransferTest, AResumeAppendsToTheSameFileAndStartsAgainWhenTheFileChan
             }
             data = RandomBytes(20 * 1000 * 1000, 43);
             ASSERT_TRUE(WriteFile(served, data));
-            QFile(root.filePath("big.bin"))
-                .setFileTime(QDateTime::currentDateTime().addSecs(60),
-                             QFileDevice::FileModificationTime);
+            // A file time is set only through an open file.
+            QFile changedFile(root.filePath("big.bin"));
+            ASSERT_TRUE(changedFile.open(QIODevice::ReadWrite) &&
+                        changedFile.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                                QFileDevice::FileModificationTime));
         }
         RecordingOwner second;
         task.owner = &second;
