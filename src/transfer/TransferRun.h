@@ -6,6 +6,7 @@
 #include "TransferActivity.h"
 #include "TransferControl.h"
 #include "TransferResult.h"
+#include "TransferRules.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,13 +30,14 @@ public:
     TransferActivity Activity();
 
 private:
-    enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete };
+    enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete, Split };
 
     bool OnBody(const char* data, std::size_t size) override;
     bool OnPoll(std::int64_t bytesReceived) override;
 
     template <typename Call> void Report(Call call) { control_.ReportToOwner(call); }
 
+    std::vector<std::string> CommonHeaders() const;
     std::vector<std::string> RequestHeaders() const;
     bool HandleHeaders();
     bool Receive(const char* data, std::size_t size);
@@ -45,6 +47,11 @@ private:
                   ErrorSource source = ErrorSource::Curl);
     // At most twice a second, unless forced.
     void ReportActivity(bool force);
+    void ReportProgress();
+    // Whether the answer just taken is one to go on with over several connections.
+    bool IsSplitWanted(const BodyPlan& plan);
+    // The rest of the file over several connections; StartAgain when it must start over.
+    std::optional<TransferOutcome> RunSplit(const std::string& url);
     std::string Validator() const;
     void NameFile();
     void StartFileAgain();
@@ -68,6 +75,8 @@ private:
     std::chrono::steady_clock::time_point lastActivity_;
     std::chrono::steady_clock::time_point lastActivityReport_;
     Stop stop_ = Stop::None;
+    bool splitAllowed_ = true; // not after the server's file changed in this attempt
+    int connections_ = 1;
     TransferFailure failure_;
     std::optional<std::chrono::seconds> retryAfter_;
 };
