@@ -176,6 +176,9 @@ std::string RunningText(const TransferActivity& activity, const std::string& url
         text += " of " + ByteText(activity.total);
     }
     text += ", " + SpeedText(activity.bytesPerSecond);
+    if (activity.connections > 1) {
+        text += ", " + std::to_string(activity.connections) + " connections";
+    }
     if (activity.total > activity.received && activity.bytesPerSecond > 0) {
         // Rounded up by the remainder: adding the divisor first could overflow near the maximum.
         const std::int64_t left = activity.total - activity.received;

@@ -49,6 +49,8 @@ public:
     // malformed URL) and libcurl's code.
     TransferResult Prepare(const RequestOptions& options, RequestReceiver& receiver);
     CURLcode Perform();
+    // The prepared handle, for a multi handle to perform; it is never kept for the next request.
+    CURL* Handle() const { return handle_.get(); }
 
     long Status() const;
     std::optional<std::string> Header(const char* name) const;

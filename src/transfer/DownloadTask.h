@@ -26,6 +26,9 @@ struct DownloadTask {
     // firstRetryDelay, then after twice as long each time.
     int retries = 5;
     std::chrono::milliseconds firstRetryDelay{2000};
+    // Connections one download may use where the server shows it can serve parts; one less for
+    // every connection the server refuses while the transfer runs.
+    int connectionLimit = 8;
     // Connections and TLS sessions kept from one transfer to the next; none: its own.
     std::shared_ptr<ConnectionShare> connections;
 };

@@ -24,6 +24,8 @@ struct OutputFileRecord {
 };
 
 constexpr char ValidatorAttribute[] = "user.dartflux.validator";
+constexpr char PartsAttribute[] = "user.dartflux.parts";
+constexpr std::size_t MaxPartsSize = 16 * 1024;
 constexpr std::size_t MaxValidatorSize = 1024;
 
 // Whether a file is one this user's downloads may have made: a regular file (not a link, a
@@ -151,6 +153,7 @@ FileHandle RecreateOutputFile(FileHandle handle) {
         }
         // Through the descriptor, never by name: another user may have put a link there.
         ::fremovexattr(handle, ValidatorAttribute);
+        ::fremovexattr(handle, PartsAttribute);
         if (::ftruncate(handle, 0) != 0) {
             CloseFile(handle);
             record->handle = NoFileHandle;
@@ -201,6 +204,7 @@ OutputCompletion CompleteOutputFile(FileHandle handle) {
         completion.error = MoveToFreeName(record->tempPath, folder, name, completion.name);
         if (completion.error == 0) {
             ::fremovexattr(handle, ValidatorAttribute); // ours, not the user's
+            ::fremovexattr(handle, PartsAttribute);
             CloseFile(handle);
             RemoveRecord(records, handle);
             completion.path = JoinOutputPath(folder, completion.name);
@@ -225,8 +229,44 @@ void DiscardOutputFile(FileHandle handle) {
 }
 
 std::int64_t OutputFileSize(FileHandle handle) {
+    if (const std::optional<PartMap> parts = WrittenParts(handle)) {
+        return parts->WrittenFromStart();
+    }
     struct stat status {};
     return handle != NoFileHandle && ::fstat(handle, &status) == 0 ? status.st_size : 0;
+}
+
+bool StoreWrittenParts(FileHandle handle, const PartMap& parts) {
+    const std::string text = parts.ToText();
+    return handle != NoFileHandle &&
+           ::fsetxattr(handle, PartsAttribute, text.data(), text.size(), 0) == 0;
+}
+
+std::optional<PartMap> WrittenParts(FileHandle handle) {
+    if (handle == NoFileHandle) {
+        return std::nullopt;
+    }
+    std::string text(MaxPartsSize, '\0');
+    const ssize_t size = ::fgetxattr(handle, PartsAttribute, text.data(), text.size());
+    if (size < 0 && errno != ERANGE) {
+        return std::nullopt; // no map, or no extended attributes at all
+    }
+    text.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+    return PartMap::FromText(text).value_or(PartMap());
+}
+
+int KeepWrittenStart(FileHandle handle) {
+    const std::optional<PartMap> parts = WrittenParts(handle);
+    if (!parts) {
+        return 0;
+    }
+    PartMap start(parts->Total());
+    start.Add(0, parts->WrittenFromStart());
+    if (!StoreWrittenParts(handle, start) || ::ftruncate(handle, start.WrittenBytes()) != 0) {
+        return errno;
+    }
+    ::fremovexattr(handle, PartsAttribute);
+    return 0;
 }
 
 bool IsUsableValidator(std::string_view validator) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileHandle.h"
+#include "PartMap.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,8 +62,21 @@ OutputCompletion CompleteOutputFile(FileHandle handle);
 // is left alone. For NoFileHandle only one record of a failed open is dropped, no file touched.
 void DiscardOutputFile(FileHandle handle);
 
-// The bytes in the open file; 0 when there is no file or its size cannot be read.
+// The bytes of the open file that a resume may append to: those written without a gap from its
+// start when it was written in parts (see WrittenParts), else its size; 0 when there is no file
+// or its size cannot be read.
 std::int64_t OutputFileSize(FileHandle handle);
+
+// The map of the parts written of a file written at its offsets, kept with the file (an extended
+// attribute, like the validator) and dropped with the validator. Storing tells whether it was
+// kept. Reading gives none when the file has no map, and an empty map of size 0 when it has one
+// that cannot be read: its bytes are then not to be trusted.
+bool StoreWrittenParts(FileHandle handle, const PartMap& parts);
+std::optional<PartMap> WrittenParts(FileHandle handle);
+// Makes a file written in parts an ordinary one that holds what its map has from the start, so
+// that appending continues there; a file without a map is left alone. The map shrinks first,
+// so that a crash at any moment leaves a map true to the file. 0 or the errno.
+int KeepWrittenStart(FileHandle handle);
 
 // The validator of the server's copy (an ETag or a Last-Modified date) that the file's bytes came
 // from, kept with the file itself (an extended attribute) so that it lasts as long as the bytes;

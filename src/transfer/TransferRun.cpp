@@ -8,6 +8,7 @@
 #include "RequestRules.h"
 #include "RequestToken.h"
 #include "ResponseRules.h"
+#include "SplitDownload.h"
 #include "TextCompare.h"
 #include "VersionCheck.h"
 
@@ -41,11 +42,20 @@ TransferOutcome TransferRun::Run() {
     if (task_.fileHandle == NoFileHandle) {
         return Fail(BodyStep, EBADF, ErrorSource::FileWrite);
     }
+    // A file written in parts holds only what its map names, and only for the size it was for.
+    const std::optional<PartMap> parts = WrittenParts(task_.fileHandle);
+    const bool partsKept = parts && task_.knownSize != 0 && parts->Total() == task_.knownSize;
+    if (parts && !partsKept) {
+        StartFileAgain();
+    } else if (partsKept) {
+        task_.resumeOffset = parts->WrittenFromStart();
+    }
     // Data of unknown total size cannot be validated against the server's: start afresh.
     if (task_.knownSize == 0 && OutputFileSize(task_.fileHandle) > 0) {
         StartFileAgain();
     }
-    resuming_ = task_.knownSize != 0 && task_.resumeOffset != 0;
+    // Parts written further on are worth a resume from the first byte.
+    resuming_ = task_.knownSize != 0 && (task_.resumeOffset != 0 || partsKept);
     received_ = task_.resumeOffset;
     total_ = task_.knownSize;
     ReportActivity(true);
@@ -90,6 +100,13 @@ TransferOutcome TransferRun::Run() {
         case Stop::StartAgain:
             StartFileAgain();
             continue;
+        case Stop::Split:
+            if (const std::optional<TransferOutcome> outcome = RunSplit(url)) {
+                return *outcome;
+            }
+            StartFileAgain();
+            splitAllowed_ = false;
+            continue;
         case Stop::None:
             break;
         }
@@ -122,8 +139,12 @@ TransferOutcome TransferRun::Run() {
     return Fail(ResponseStep, static_cast<std::uint32_t>(status_), ErrorSource::HttpStatus);
 }
 
+std::vector<std::string> TransferRun::CommonHeaders() const {
+    return {"Control: " + MakeRequestToken(target_)};
+}
+
 std::vector<std::string> TransferRun::RequestHeaders() const {
-    std::vector<std::string> headers{"Control: " + MakeRequestToken(target_)};
+    std::vector<std::string> headers = CommonHeaders();
     if (resuming_) {
         headers.push_back("Range: bytes=" + std::to_string(task_.resumeOffset) + "-");
         // A server whose file changed since answers with the whole new one.
@@ -182,6 +203,7 @@ TransferActivity TransferRun::Activity() {
     activity.received = received_;
     activity.total = total_;
     activity.bytesPerSecond = meter_.BytesPerSecond(std::chrono::steady_clock::now());
+    activity.connections = connections_;
     return activity;
 }
 
@@ -198,9 +220,14 @@ bool TransferRun::HandleHeaders() {
     headersHandled_ = true;
     status_ = request_.Status();
     const bool success = status_ >= 200 && status_ <= 299;
-    const BodyPlan plan =
+    BodyPlan plan =
         PlanBody(status_, request_.Header("Content-Range"), request_.Header("Content-Length"),
                  resuming_ ? task_.resumeOffset : 0, task_.knownSize);
+    // A resume from the first byte: the whole file in a 206 is the rest of the same file.
+    if (resuming_ && task_.resumeOffset == 0 && status_ == 206 && plan.use == BodyUse::FromStart &&
+        plan.total == task_.knownSize) {
+        plan.use = BodyUse::Append;
+    }
     // Named first, so that the row shows the name while the new-version question is open.
     if (success && (plan.use == BodyUse::Append || plan.use == BodyUse::FromStart)) {
         NameFile();
@@ -250,11 +277,73 @@ bool TransferRun::HandleHeaders() {
         StoreResumeValidator(task_.fileHandle, Validator());
         Report([](TransferOwner& owner) { owner.SetProgress(0); });
     }
+    const bool split = IsSplitWanted(plan);
+    // Appended to on one connection, a file written in parts keeps only its start.
+    if (const int error =
+            plan.use == BodyUse::Append && !split ? KeepWrittenStart(task_.fileHandle) : 0;
+        error != 0) {
+        StopWith(Stop::Failure, BodyStep, static_cast<std::uint32_t>(error),
+                 ErrorSource::FileWrite);
+        return false;
+    }
     total_ = plan.total;
     if (total_ != 0) {
         Report([this](TransferOwner& owner) { owner.SetTotalSize(total_); });
     }
+    if (split) {
+        StopWith(Stop::Split); // the body comes again, in parts
+        return false;
+    }
     return true;
+}
+
+// The server showed it serves parts of this very file (a 206, or Accept-Ranges), the file's
+// bytes have a validator to ask with, and enough is left to gain.
+bool TransferRun::IsSplitWanted(const BodyPlan& plan) {
+    const std::optional<std::string> ranges = request_.Header("Accept-Ranges");
+    const std::int64_t offset = plan.use == BodyUse::Append ? task_.resumeOffset : 0;
+    return splitAllowed_ && plan.total > 0 &&
+           (status_ == 206 || (ranges && EqualsIgnoringCase(*ranges, "bytes"))) &&
+           !ResumeValidator(task_.fileHandle).empty() &&
+           IsWorthSplitting(plan.total, offset,
+                            plan.use == BodyUse::Append ? WrittenParts(task_.fileHandle)
+                                                        : std::nullopt,
+                            task_.connectionLimit);
+}
+
+std::optional<TransferOutcome> TransferRun::RunSplit(const std::string& url) {
+    PartMap written = WrittenParts(task_.fileHandle).value_or(PartMap(total_));
+    written.Add(0, received_);
+    const PartSource source{url,
+                            CommonHeaders(),
+                            ResumeValidator(task_.fileHandle),
+                            total_,
+                            task_.connectTimeout,
+                            task_.stallTimeout,
+                            task_.connections.get()};
+    SplitDownload split(source, task_.fileHandle, control_, meter_,
+                        [this](std::int64_t received, int connections) {
+                            // A new number of connections is shown at once.
+                            const bool changed = connections != connections_;
+                            received_ = received;
+                            connections_ = connections;
+                            ReportActivity(changed);
+                            ReportProgress();
+                        });
+    const SplitEnd end = split.Run(written, task_.connectionLimit);
+    connections_ = 1;
+    switch (end) {
+    case SplitEnd::Completed:
+        return Complete();
+    case SplitEnd::Paused:
+        return TransferOutcome::Paused;
+    case SplitEnd::Failed:
+        retryAfter_ = split.RetryAfter();
+        return Fail(split.Failure());
+    case SplitEnd::StartAgain:
+        break;
+    }
+    return std::nullopt;
 }
 
 // What identifies this version of the server's file: a strong ETag that can be kept and sent,
@@ -313,6 +402,15 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
     received_ += static_cast<std::int64_t>(size);
     meter_.Add(static_cast<std::int64_t>(size), std::chrono::steady_clock::now());
     ReportActivity(false);
+    ReportProgress();
+    if (PauseRequested()) {
+        StopWith(Stop::Pause);
+        return false;
+    }
+    return true;
+}
+
+void TransferRun::ReportProgress() {
     if (total_ != 0) {
         double percent = static_cast<double>(received_) * 100.0 / static_cast<double>(total_);
         if (std::isnan(percent) || percent < 0) {
@@ -321,11 +419,6 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
         const int whole = static_cast<int>(std::min(percent, 100.0));
         Report([whole](TransferOwner& owner) { owner.SetProgress(whole); });
     }
-    if (PauseRequested()) {
-        StopWith(Stop::Pause);
-        return false;
-    }
-    return true;
 }
 
 TransferOutcome TransferRun::Fail(int code, std::uint32_t error, ErrorSource source) {

@@ -2,6 +2,7 @@
 
 #include "CurlRequest.h"
 #include "DownloadTask.h"
+#include "ResponseRules.h"
 #include "SpeedMeter.h"
 #include "TransferActivity.h"
 #include "TransferControl.h"
@@ -31,13 +32,14 @@ public:
     TransferActivity Activity();
 
 private:
-    enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete };
+    enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete, Split };
 
     bool OnBody(const char* data, std::size_t size) override;
     bool OnPoll(std::int64_t bytesReceived) override;
 
     template <typename Call> void Report(Call call) { control_.ReportToOwner(call); }
 
+    std::vector<std::string> CommonHeaders() const;
     std::vector<std::string> RequestHeaders() const;
     bool HandleHeaders();
     bool Receive(const char* data, std::size_t size);
@@ -47,6 +49,11 @@ private:
                   ErrorSource source = ErrorSource::Curl);
     // At most twice a second, unless forced.
     void ReportActivity(bool force);
+    void ReportProgress();
+    // Whether the answer just taken is one to go on with over several connections.
+    bool IsSplitWanted(const BodyPlan& plan);
+    // The rest of the file over several connections; StartAgain when it must start over.
+    std::optional<TransferOutcome> RunSplit(const std::string& url);
     std::string Validator() const;
     void NameFile();
     void StartFileAgain();
@@ -71,6 +78,8 @@ private:
     std::chrono::steady_clock::time_point lastActivity_;
     std::chrono::steady_clock::time_point lastActivityReport_;
     Stop stop_ = Stop::None;
+    bool splitAllowed_ = true; // not after the server's file changed in this attempt
+    int connections_ = 1;
     TransferFailure failure_;
     std::optional<std::chrono::seconds> retryAfter_;
 };
