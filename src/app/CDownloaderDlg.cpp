@@ -179,13 +179,25 @@ void CDownloaderDlg::ConnectStatusPanel() {
 void CDownloaderDlg::ConnectNotifications() {
     connect(queue_.get(), &DownloadQueue::downloadFailed, this, [this](int row) {
         if (!isActiveWindow()) {
-            notifier_.Notify("Download failed: " +
-                             QString::fromStdString(queue_->StatusText(row)).replace('\n', ": "));
+            notifier_.Notify("Download failed", QString::fromStdString(queue_->StatusText(row)));
         }
     });
-    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
-        notifier_.Notify(QString("Downloads finished: %1 done, %2 failed").arg(done).arg(failed));
+    // The finished notification names the last file done, as the queue may have moved on since.
+    connect(queue_.get(), &DownloadQueue::downloadDone, this, [this](int row) {
+        lastDoneStatus_ = QString::fromStdString(queue_->StatusText(row));
+        lastDoneFile_ = QString::fromStdString(SavedFilePath(queue_->Item(row)));
     });
+    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
+        const QString counts = QString("%1 done, %2 failed").arg(done).arg(failed);
+        if (done > 0) {
+            notifier_.NotifyWithFile("Downloads finished", counts + "\n" + lastDoneStatus_,
+                                     lastDoneFile_);
+        } else {
+            notifier_.Notify("Downloads finished", counts);
+        }
+    });
+    connect(&notifier_, &DesktopNotifier::showInFolderChosen, this,
+            &CDownloaderDlg::ShowFileInFolder);
 }
 
 CDownloaderDlg::~CDownloaderDlg() {
@@ -307,9 +319,7 @@ void CDownloaderDlg::OnCommand(int id) {
         OpenFile(SelectedSavedFile());
         break;
     case ShowInFolderMenuId:
-        if (const QString file = SelectedSavedFile(); !file.isEmpty()) {
-            ShowInFileManager(file, this, [this, file] { TellOpenFailed(QFileInfo(file).path()); });
-        }
+        ShowFileInFolder(SelectedSavedFile());
         break;
     case CopyAddressMenuId:
         QApplication::clipboard()->setText(
@@ -494,6 +504,12 @@ QString CDownloaderDlg::SelectedSavedFile() const {
 void CDownloaderDlg::OpenFile(const QString& path) {
     if (!path.isEmpty() && !OpenWithDesktop(path)) {
         TellOpenFailed(path);
+    }
+}
+
+void CDownloaderDlg::ShowFileInFolder(const QString& path) {
+    if (!path.isEmpty()) {
+        ShowInFileManager(path, this, [this, path] { TellOpenFailed(QFileInfo(path).path()); });
     }
 }
 

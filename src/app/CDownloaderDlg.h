@@ -100,6 +100,8 @@ private:
     // The one selected row's saved file; empty unless exactly one Done row is selected.
     QString SelectedSavedFile() const;
     void OpenFile(const QString& path);
+    // The file selected in the file manager, else its folder opened.
+    void ShowFileInFolder(const QString& path);
     void PasteClipboard();
     // Shown in the status panel instead of the row's status until the selection changes.
     void ShowNotice(const QString& notice);
@@ -113,6 +115,8 @@ private:
     QTimer statusTimer_;
     QString notice_;
     DesktopNotifier notifier_;
+    QString lastDoneStatus_;
+    QString lastDoneFile_;
     // Nothing sets it: the click area opens nothing.
     QString linkTarget_;
 };

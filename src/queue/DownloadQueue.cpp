@@ -269,6 +269,7 @@ void DownloadQueue::OnTransferFinished(const DownloadItem& finished, const Trans
         SetEnd(row, end);
         ChangeState(row, DownloadState::Done);
         ++doneInRun_;
+        emit downloadDone(row);
         break;
     case TransferOutcome::Paused:
         SetEnd(row, end);

@@ -102,6 +102,8 @@ signals:
     void tearingDown();
     // A row's transfer ended as Error.
     void downloadFailed(int row);
+    // A row's transfer ended as Done.
+    void downloadDone(int row);
     // The queue stopped by itself, having nothing left to start, after this many transfers
     // ended Done and Error since it began to run.
     void ranEmpty(int done, int failed);

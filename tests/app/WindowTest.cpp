@@ -22,6 +22,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
@@ -320,7 +321,7 @@ private:
     std::string skipReason_;
 };
 
-// Takes the desktop's notifications.
+// Takes the desktop's notifications, offering actions.
 class StandInNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -329,10 +330,12 @@ public:
     QStringList lines;
 
 public slots:
+    Q_SCRIPTABLE QStringList GetCapabilities() { return {"actions", "body"}; }
     Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary,
-                             const QString&, const QStringList&, const QVariantMap&, int) {
-        lines.append(summary);
-        return 1;
+                             const QString& body, const QStringList& actions, const QVariantMap&,
+                             int) {
+        lines.append(summary + "|" + body + "|" + actions.join(','));
+        return lines.size();
     }
 };
 
@@ -357,15 +360,27 @@ TEST_F(WindowTest, AFailureWhileAwayAndTheQueuesEndAreNotified) {
         GTEST_SKIP() << bus.SkipReason();
     }
     StandInNotifications standIn;
+    StandInFileManager desktop;
     ASSERT_TRUE(
         bus.Serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &standIn));
+    ASSERT_TRUE(
+        bus.Serve("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", &desktop));
     CDownloaderDlg window; // never shown: never the active window
-    window.Queue().AddUrls(server.Url("/nothing") + "\n" + server.Url("/files/a.txt"));
+    window.Queue().AddUrls(server.Url("/nothing?<b>&amp;") + "\n" + server.Url("/files/a.txt"));
     window.OnCommand(Id::StartAllId);
     EXPECT_TRUE(QTest::qWaitFor([&] { return standIn.lines.size() == 2; }));
-    EXPECT_EQ(standIn.lines, (QStringList{"Download failed: " + Url("/nothing") +
-                                              ": The server answered 404 Not Found",
-                                          "Downloads finished: 1 done, 1 failed"}));
+    EXPECT_EQ(standIn.lines,
+              (QStringList{"Download failed|" + Url("/nothing?&lt;b&gt;&amp;amp;") +
+                               "\nThe server answered 404 Not Found|",
+                           "Downloads finished|1 done, 1 failed\na.txt\nSaved as " +
+                               downloads.filePath("a.txt") + "|show-in-folder,Show in folder"}));
+    QDBusConnection("org.freedesktop.Notifications")
+        .send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                         "org.freedesktop.Notifications", "ActionInvoked")
+              << 2u << QString("show-in-folder"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop.asked.isEmpty(); }));
+    EXPECT_EQ(desktop.asked,
+              QStringList{"show " + QUrl::fromLocalFile(downloads.filePath("a.txt")).toString()});
 }
 
 TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
