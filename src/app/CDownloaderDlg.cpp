@@ -20,6 +20,7 @@
 #include "UrlLines.h"
 
 #include <QAbstractButton>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -157,6 +158,7 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     ConnectNotifications();
 
     queue_->Folder() = DownloadFolder::FromSettings();
+    queue_->LoadSpeedLimit();
     queue_->LoadList();
     ShowFolder();
 }
@@ -338,6 +340,11 @@ void CDownloaderDlg::OnCommand(int id) {
         QMessageBox::information(this, "Dartflux Help", HelpText);
         break;
     default:
+        if (const std::vector<SpeedLimitChoice> choices = SpeedLimitChoices(0);
+            id >= FirstSpeedLimitMenuId &&
+            id < FirstSpeedLimitMenuId + static_cast<int>(choices.size())) {
+            queue_->SetSpeedLimit(choices[id - FirstSpeedLimitMenuId].bytesPerSecond);
+        }
         break;
     }
 }
@@ -480,6 +487,19 @@ void CDownloaderDlg::ShowListMenu(const QPoint& position) {
         action->setProperty("controlId", id);
         action->setEnabled(entry.enabled);
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    }
+    menu->addSeparator();
+    QMenu* limits = menu->addMenu("Limit speed");
+    auto* oneChecked = new QActionGroup(limits);
+    int id = FirstSpeedLimitMenuId;
+    for (const SpeedLimitChoice& choice : SpeedLimitChoices(queue_->SpeedLimit())) {
+        QAction* action = oneChecked->addAction(QString::fromStdString(choice.text));
+        action->setCheckable(true);
+        action->setChecked(choice.checked);
+        action->setProperty("controlId", id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        limits->addAction(action);
+        ++id;
     }
     menu->popup(list_->viewport()->mapToGlobal(position));
 }

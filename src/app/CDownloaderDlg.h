@@ -49,6 +49,8 @@ public:
         ShowInFolderMenuId = 32781,
         CopyAddressMenuId = 32782,
         PasteMenuId = 32783,
+        // The "Limit speed" entries, in their order from here on.
+        FirstSpeedLimitMenuId = 32790,
     };
 
     explicit CDownloaderDlg(QWidget* parent = nullptr);

@@ -38,4 +38,5 @@ struct TransferActivity {
     int retries = 0;                 // how many retries there may be in all
     std::int64_t retryInSeconds = 0;
     std::optional<TransferFailure> failure; // the last failure: the reason for the retry or end
+    std::int64_t speedLimit = 0;            // bytes per second held to; 0 when none
 };

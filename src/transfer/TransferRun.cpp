@@ -26,7 +26,7 @@ constexpr std::size_t ReadSize = 4096;
 } // namespace
 
 TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
-    : task_(task), control_(control), meter_(meter) {
+    : task_(task), control_(control), meter_(meter), limiter_(task.speedLimit) {
     pending_.reserve(WriteSize);
 }
 
@@ -182,6 +182,7 @@ TransferActivity TransferRun::Activity() {
     activity.received = received_;
     activity.total = total_;
     activity.bytesPerSecond = meter_.BytesPerSecond(std::chrono::steady_clock::now());
+    activity.speedLimit = limiter_.Limit();
     return activity;
 }
 
@@ -321,6 +322,7 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
         const int whole = static_cast<int>(std::min(percent, 100.0));
         Report([whole](TransferOwner& owner) { owner.SetProgress(whole); });
     }
+    limiter_.Wait(static_cast<std::int64_t>(size), [this] { return PauseRequested(); });
     if (PauseRequested()) {
         StopWith(Stop::Pause);
         return false;

@@ -2,6 +2,7 @@
 
 #include "CurlRequest.h"
 #include "DownloadTask.h"
+#include "SpeedLimiter.h"
 #include "SpeedMeter.h"
 #include "TransferActivity.h"
 #include "TransferControl.h"
@@ -57,6 +58,7 @@ private:
     DownloadTask& task_;
     TransferControl& control_;
     SpeedMeter& meter_;
+    SpeedLimiter limiter_;
     CurlRequest request_;
     std::string target_;
     bool resuming_ = false;

@@ -406,7 +406,7 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
         QApplication::sendEvent(List(*window)->viewport(), &event);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
-        for (QAction* action : menu->actions()) {
+        for (QAction* action : menu->findChildren<QAction*>()) {
             if (action->property("controlId").toInt() == id && action->isEnabled()) {
                 action->trigger();
             }
@@ -416,6 +416,8 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
     const QString file = QUrl::fromLocalFile(downloads.filePath("a.txt")).toString();
     choose(point(1), Id::CopyAddressMenuId);
     EXPECT_EQ(QApplication::clipboard()->text(), Url("/stall/b"));
+    choose(point(1), Id::FirstSpeedLimitMenuId + 2);
+    EXPECT_EQ(window->Queue().SpeedLimit(), 1000000);
     choose(point(0), Id::ShowInFolderMenuId);
     EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.asked.size() == 1; }));
     bus.StopServing("org.freedesktop.FileManager1");

@@ -168,6 +168,7 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
     EXPECT_TRUE(FileBytes(SettingsLocation()).contains("s12="));
     for (const char* stray : {"# a comment", "[broken", "garbage", "\\"}) {
         WriteBytes(SettingsLocation(), QByteArray("[General]\ns0=/nonexistent/dl\n") + stray +
+                                           "\nspeedLimit=5000000\n" + stray +
                                            "\ns1=/data/list.dat\ns3=@ByteArray(x)\n");
         EXPECT_EQ(ReadSetting(DownloadFolderSetting), "/nonexistent/dl") << stray;
         EXPECT_EQ(ReadSetting(3), "") << "not a text";
@@ -175,7 +176,19 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
         folder.Choose("/nonexistent/other");
         EXPECT_EQ(ReadSetting(DownloadFolderSetting), "/nonexistent/other");
         EXPECT_EQ(ReadSetting(ListPathSetting), "/data/list.dat") << stray;
+        EXPECT_EQ(ReadSetting(SpeedLimitSetting), "5000000") << stray;
     }
+}
+
+TEST(SettingsTest, TheSpeedLimitIsStoredAndAnythingButBytesReadsAsNone) {
+    QFile::remove(QString::fromStdString(SettingsLocation()));
+    DownloadQueue().SetSpeedLimit(256000);
+    DownloadQueue restarted;
+    restarted.LoadSpeedLimit();
+    EXPECT_EQ(restarted.SpeedLimit(), 256000);
+    WriteSetting(SpeedLimitSetting, "1 MB/s");
+    restarted.LoadSpeedLimit();
+    EXPECT_EQ(restarted.SpeedLimit(), 0);
 }
 
 TEST_F(ListFileTest, APercentShowsWhatTheFileHoldsAfterACrashOrAFailedWrite) {

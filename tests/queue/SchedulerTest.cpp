@@ -114,6 +114,8 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     transfers.Finish(TransferOutcome::Paused);
     queue.OnStart({0});
     const DownloadTask& task = transfers.runs.back().task;
+    queue.SetSpeedLimit(1000000);
+    EXPECT_EQ(task.speedLimit->load(), 1000000) << "the running transfer holds to it at once";
     EXPECT_EQ(task.hostName, "host");
     EXPECT_EQ(task.port, 8080);
     EXPECT_EQ(task.objectPath, "/dir/file.bin?x=1#f");
