@@ -180,17 +180,6 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
     }
 }
 
-TEST(SettingsTest, TheSpeedLimitIsStoredAndAnythingButBytesReadsAsNone) {
-    QFile::remove(QString::fromStdString(SettingsLocation()));
-    DownloadQueue().SetSpeedLimit(256000);
-    DownloadQueue restarted;
-    restarted.LoadSpeedLimit();
-    EXPECT_EQ(restarted.SpeedLimit(), 256000);
-    WriteSetting(SpeedLimitSetting, "1 MB/s");
-    restarted.LoadSpeedLimit();
-    EXPECT_EQ(restarted.SpeedLimit(), 0);
-}
-
 TEST_F(ListFileTest, APercentShowsWhatTheFileHoldsAfterACrashOrAFailedWrite) {
     const std::string path = folder.filePath("list.dat").toStdString();
     const std::string kept = folder.filePath("kept.tmp").toStdString();

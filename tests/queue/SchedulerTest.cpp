@@ -1,5 +1,6 @@
 // The scheduler's state table and its edge cases, with scripted transfers on the test thread.
 #include "QueueTestSupport.h"
+#include "Settings.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -115,7 +116,11 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     queue.OnStart({0});
     const DownloadTask& task = transfers.runs.back().task;
     queue.SetSpeedLimit(1000000);
+    queue.LoadSpeedLimit(); // what was stored
     EXPECT_EQ(task.speedLimit->load(), 1000000) << "the running transfer holds to it at once";
+    WriteSetting(SpeedLimitSetting, "1 MB/s");
+    queue.LoadSpeedLimit();
+    EXPECT_EQ(task.speedLimit->load(), 0) << "anything but a number of bytes is no limit";
     EXPECT_EQ(task.hostName, "host");
     EXPECT_EQ(task.port, 8080);
     EXPECT_EQ(task.objectPath, "/dir/file.bin?x=1#f");

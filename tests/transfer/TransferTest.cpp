@@ -274,9 +274,8 @@ TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
 // Set once bytes flow, the limit holds back what an unlimited transfer would have taken within
 // its first half second (the first activity report after the start).
 TEST_F(TransferTest, ALimitSetWhileRunningHoldsTheTransferBack) {
-    const std::string body(4000000, 'x');
-    server.Get("/big", [body](const httplib::Request&, httplib::Response& response) {
-        response.set_content(body, "application/octet-stream");
+    server.Get("/big", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(4000000, 'x'), "application/octet-stream");
     });
     const auto limit = std::make_shared<std::atomic<std::int64_t>>(0);
     const auto download = Fetch(server.Url("/big"), "", 0, [limit](Download& d) {
