@@ -20,6 +20,7 @@
 #include "UrlLines.h"
 
 #include <QAbstractButton>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -157,6 +158,7 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     ConnectNotifications();
 
     queue_->Folder() = DownloadFolder::FromSettings();
+    queue_->LoadSpeedLimit();
     queue_->LoadList();
     ShowFolder();
 }
@@ -179,13 +181,25 @@ void CDownloaderDlg::ConnectStatusPanel() {
 void CDownloaderDlg::ConnectNotifications() {
     connect(queue_.get(), &DownloadQueue::downloadFailed, this, [this](int row) {
         if (!isActiveWindow()) {
-            notifier_.Notify("Download failed: " +
-                             QString::fromStdString(queue_->StatusText(row)).replace('\n', ": "));
+            notifier_.Notify("Download failed", QString::fromStdString(queue_->StatusText(row)));
         }
     });
-    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
-        notifier_.Notify(QString("Downloads finished: %1 done, %2 failed").arg(done).arg(failed));
+    // The finished notification names the last file done, as the queue may have moved on since.
+    connect(queue_.get(), &DownloadQueue::downloadDone, this, [this](int row) {
+        lastDoneStatus_ = QString::fromStdString(queue_->StatusText(row));
+        lastDoneFile_ = QString::fromStdString(SavedFilePath(queue_->Item(row)));
     });
+    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
+        const QString counts = QString("%1 done, %2 failed").arg(done).arg(failed);
+        if (done > 0) {
+            notifier_.NotifyWithFile("Downloads finished", counts + "\n" + lastDoneStatus_,
+                                     lastDoneFile_);
+        } else {
+            notifier_.Notify("Downloads finished", counts);
+        }
+    });
+    connect(&notifier_, &DesktopNotifier::showInFolderChosen, this,
+            &CDownloaderDlg::ShowFileInFolder);
 }
 
 CDownloaderDlg::~CDownloaderDlg() {
@@ -304,9 +318,7 @@ void CDownloaderDlg::OnCommand(int id) {
         OpenFile(SelectedSavedFile());
         break;
     case ShowInFolderMenuId:
-        if (const QString file = SelectedSavedFile(); !file.isEmpty()) {
-            ShowInFileManager(file, this, [this, file] { TellOpenFailed(QFileInfo(file).path()); });
-        }
+        ShowFileInFolder(SelectedSavedFile());
         break;
     case CopyAddressMenuId:
         QApplication::clipboard()->setText(
@@ -325,6 +337,11 @@ void CDownloaderDlg::OnCommand(int id) {
         QMessageBox::information(this, "Dartflux Help", HelpText);
         break;
     default:
+        if (const std::vector<SpeedLimitChoice> choices = SpeedLimitChoices(0);
+            id >= FirstSpeedLimitMenuId &&
+            id < FirstSpeedLimitMenuId + static_cast<int>(choices.size())) {
+            queue_->SetSpeedLimit(choices[id - FirstSpeedLimitMenuId].bytesPerSecond);
+        }
         break;
     }
 }
@@ -468,6 +485,19 @@ void CDownloaderDlg::ShowListMenu(const QPoint& position) {
         action->setEnabled(entry.enabled);
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
+    menu->addSeparator();
+    QMenu* limits = menu->addMenu("Limit speed");
+    auto* oneChecked = new QActionGroup(limits);
+    int id = FirstSpeedLimitMenuId;
+    for (const SpeedLimitChoice& choice : SpeedLimitChoices(queue_->SpeedLimit())) {
+        QAction* action = oneChecked->addAction(QString::fromStdString(choice.text));
+        action->setCheckable(true);
+        action->setChecked(choice.checked);
+        action->setProperty("controlId", id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        limits->addAction(action);
+        ++id;
+    }
     menu->popup(list_->viewport()->mapToGlobal(position));
 }
 
@@ -491,6 +521,12 @@ QString CDownloaderDlg::SelectedSavedFile() const {
 void CDownloaderDlg::OpenFile(const QString& path) {
     if (!path.isEmpty() && !OpenWithDesktop(path)) {
         TellOpenFailed(path);
+    }
+}
+
+void CDownloaderDlg::ShowFileInFolder(const QString& path) {
+    if (!path.isEmpty()) {
+        ShowInFileManager(path, this, [this, path] { TellOpenFailed(QFileInfo(path).path()); });
     }
 }
 

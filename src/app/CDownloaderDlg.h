@@ -49,6 +49,8 @@ public:
         ShowInFolderMenuId = 32781,
         CopyAddressMenuId = 32782,
         PasteMenuId = 32783,
+        // The "Limit speed" entries, in their order from here on.
+        FirstSpeedLimitMenuId = 32790,
     };
 
     explicit CDownloaderDlg(QWidget* parent = nullptr);
@@ -100,6 +102,8 @@ private:
     // The one selected row's saved file; empty unless exactly one Done row is selected.
     QString SelectedSavedFile() const;
     void OpenFile(const QString& path);
+    // The file selected in the file manager, else its folder opened.
+    void ShowFileInFolder(const QString& path);
     void PasteClipboard();
     // Shown in the status panel instead of the row's status until the selection changes.
     void ShowNotice(const QString& notice);
@@ -113,4 +117,6 @@ private:
     QTimer statusTimer_;
     QString notice_;
     DesktopNotifier notifier_;
+    QString lastDoneStatus_;
+    QString lastDoneFile_;
 };

@@ -5,11 +5,14 @@
 #include "OutputFiles.h"
 #include "RequestRules.h"
 #include "RowText.h"
+#include "Settings.h"
 #include "UrlLines.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <charconv>
+#include <filesystem>
 #include <numeric>
 
 bool DownloadQueue::IsStartable(DownloadState state) {
@@ -34,6 +37,20 @@ DownloadQueue::~DownloadQueue() {
 
 void DownloadQueue::SetTransferStarter(TransferStarter starter) {
     starter_ = std::move(starter);
+}
+
+void DownloadQueue::SetSpeedLimit(std::int64_t bytesPerSecond) {
+    speedLimit_->store(std::max<std::int64_t>(bytesPerSecond, 0));
+    WriteSetting(SpeedLimitSetting, std::to_string(SpeedLimit()));
+}
+
+void DownloadQueue::LoadSpeedLimit() {
+    const std::string stored = ReadSetting(SpeedLimitSetting);
+    std::int64_t bytesPerSecond = 0;
+    const auto [end, error] =
+        std::from_chars(stored.data(), stored.data() + stored.size(), bytesPerSecond);
+    const bool whole = error == std::errc() && end == stored.data() + stored.size();
+    speedLimit_->store(whole ? std::max<std::int64_t>(bytesPerSecond, 0) : 0);
 }
 
 void DownloadQueue::SetNewVersionQuestion(NewVersionQuestion question) {
@@ -217,6 +234,7 @@ bool DownloadQueue::StartActiveTransfer() {
     task.knownSize = item.totalSize;
     task.resumeOffset = OutputFileSize(item.fileHandle);
     task.connections = connections_;
+    task.speedLimit = speedLimit_;
 
     // The previous transfer has made its last report; let its thread end before the next.
     if (control_ && !control_->IsFinished()) {
@@ -254,6 +272,7 @@ void DownloadQueue::OnTransferFinished(int row, const TransferEnd& end) {
         SetEnd(row, end);
         ChangeState(row, DownloadState::Done);
         ++doneInRun_;
+        emit downloadDone(row);
         break;
     case TransferOutcome::Paused:
         SetEnd(row, end);

@@ -7,6 +7,7 @@
 #include "TransferReports.h"
 #include "TransferResult.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -51,6 +52,12 @@ public:
     const DownloadFolder& Folder() const { return folder_; }
     // Saving soon after every change; on by default.
     void SetAutoSave(bool on);
+    // The receive rate of every transfer in bytes per second, 0 for none; the running transfer
+    // holds to a change at once. Set stores it in the settings; Load takes it from there, where
+    // anything but a number of bytes reads as none.
+    void SetSpeedLimit(std::int64_t bytesPerSecond);
+    void LoadSpeedLimit();
+    std::int64_t SpeedLimit() const { return speedLimit_->load(); }
 
     // --- state
     // One-based position of the active (or last active) item; 0 for none.
@@ -102,6 +109,8 @@ signals:
     void tearingDown();
     // A row's transfer ended as Error.
     void downloadFailed(int row);
+    // A row's transfer ended as Done.
+    void downloadDone(int row);
     // The queue stopped by itself, having nothing left to start, after this many transfers
     // ended Done and Error since it began to run.
     void ranEmpty(int done, int failed);
@@ -141,6 +150,9 @@ private:
     std::shared_ptr<TransferControl> control_;
     // One connection, TLS session and name lookup per host for the queue's whole run.
     std::shared_ptr<ConnectionShare> connections_;
+    // Shared with each transfer, which reads it as it receives.
+    std::shared_ptr<std::atomic<std::int64_t>> speedLimit_ =
+        std::make_shared<std::atomic<std::int64_t>>(0);
     // Start or Start All came while a paused transfer wound down: scan from the top once it ends.
     bool restartFromTop_ = false;
     bool tornDown_ = false;

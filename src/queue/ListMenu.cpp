@@ -1,6 +1,7 @@
 #include "ListMenu.h"
 
 #include "DownloadQueue.h"
+#include "StatusText.h"
 #include "UrlLines.h"
 #include "UrlParts.h"
 
@@ -43,6 +44,14 @@ std::vector<ListMenuEntry> ListMenuEntries(const DownloadQueue& queue,
          AnyRow(queue, selectedRows,
                 [&](int row, DownloadState) { return queue.IsRemovable(row); })},
     };
+}
+
+std::vector<SpeedLimitChoice> SpeedLimitChoices(std::int64_t current) {
+    std::vector<SpeedLimitChoice> choices;
+    for (const std::int64_t rate : {0, 256000, 1000000, 5000000, 10000000}) {
+        choices.push_back({rate, rate == 0 ? "Unlimited" : SpeedLimitText(rate), rate == current});
+    }
+    return choices;
 }
 
 ListAction DoubleClickAction(const DownloadItem& item) {

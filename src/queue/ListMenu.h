@@ -2,6 +2,7 @@
 
 #include "DownloadItem.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ struct ListMenuEntry {
 std::vector<ListMenuEntry> ListMenuEntries(const DownloadQueue& queue,
                                            const std::vector<int>& selectedRows, bool overRow,
                                            const std::string& offeredText);
+
+struct SpeedLimitChoice {
+    std::int64_t bytesPerSecond; // 0: none
+    std::string text;
+    bool checked;
+};
+
+// The "Limit speed" entries: Unlimited and the usual rates, the one in force checked.
+std::vector<SpeedLimitChoice> SpeedLimitChoices(std::int64_t current);
 
 // A Done row opens its file; any other row starts.
 ListAction DoubleClickAction(const DownloadItem& item);

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int SettingsInUse[] = {DownloadFolderSetting, ListPathSetting};
-
 // A fresh object each time: the store is read at most a few times a run, and every access then
 // sees what other processes (or tests) wrote meanwhile.
 std::unique_ptr<QSettings> OpenSettings() {
@@ -29,18 +27,21 @@ QString ValueName(int index) {
     return QStringLiteral("s%1").arg(index);
 }
 
+const QString SettingsInUse[] = {ValueName(DownloadFolderSetting), ValueName(ListPathSetting),
+                                 SpeedLimitSetting};
+
 // The value's own line, for a file the INI reader stumbles over: a stray line can make it drop
 // what follows (an unclosed section header, a trailing backslash).
-std::optional<QString> ScanValue(int index) {
+std::optional<QString> ScanValue(const QString& name) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(index);
+    Q_UNUSED(name);
     return std::nullopt;
 #else
     QFile file(QString::fromStdString(SettingsLocation()));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         return std::nullopt;
     }
-    const QRegularExpression line(QStringLiteral("^\\s*%1\\s*=(.*)$").arg(ValueName(index)));
+    const QRegularExpression line(QStringLiteral("^\\s*%1\\s*=(.*)$").arg(name));
     while (!file.atEnd()) {
         const QRegularExpressionMatch match =
             line.match(QString::fromUtf8(file.readLine()).chopped(1));
@@ -59,11 +60,11 @@ std::optional<QString> ScanValue(int index) {
 #endif
 }
 
-std::optional<QString> ReadValue(QSettings& settings, int index) {
-    if (!settings.contains(ValueName(index))) {
-        return ScanValue(index);
+std::optional<QString> ReadValue(QSettings& settings, const QString& name) {
+    if (!settings.contains(name)) {
+        return ScanValue(name);
     }
-    const QVariant value = settings.value(ValueName(index));
+    const QVariant value = settings.value(name);
     if (value.typeId() != QMetaType::QString) {
         return std::nullopt;
     }
@@ -96,25 +97,35 @@ std::optional<std::string> TryReadSetting(int index) {
         return std::nullopt;
     }
     const auto settings = OpenSettings();
-    return ReadValue(*settings, index).value_or(QString()).toStdString();
+    return ReadValue(*settings, ValueName(index)).value_or(QString()).toStdString();
 }
 
 std::string ReadSetting(int index) {
     return TryReadSetting(index).value_or(std::string());
 }
 
+std::string ReadSetting(const std::string& name) {
+    const auto settings = OpenSettings();
+    return ReadValue(*settings, QString::fromStdString(name)).value_or(QString()).toStdString();
+}
+
 void WriteSetting(int index, const std::string& text) {
+    WriteSetting(ValueName(index).toStdString(), text);
+}
+
+void WriteSetting(const std::string& name, const std::string& text) {
+    const QString written = QString::fromStdString(name);
     const auto settings = OpenSettings();
     // Writing rewrites the whole file from what the reader understood: keep every value in use,
     // also one that only the line scan finds.
-    for (const int other : SettingsInUse) {
-        if (other != index && !settings->contains(ValueName(other))) {
+    for (const QString& other : SettingsInUse) {
+        if (other != written && !settings->contains(other)) {
             if (const std::optional<QString> kept = ReadValue(*settings, other)) {
-                settings->setValue(ValueName(other), *kept);
+                settings->setValue(other, *kept);
             }
         }
     }
-    settings->setValue(ValueName(index), QString::fromStdString(text));
+    settings->setValue(written, QString::fromStdString(text));
 #ifndef Q_OS_WIN
     // The list's path and folder are the owner's business; a new file is never readable by
     // others, and the rewrite keeps the permissions it finds.

@@ -9,6 +9,9 @@ enum SettingIndex : int {
     ListPathSetting = 1,       // "s1": the full path of the list file
 };
 
+// The named settings in use.
+inline constexpr const char* SpeedLimitSetting = "speedLimit"; // bytes per second, 0: none
+
 // Numbered text settings of the current user: index n is the value "s<n>". On Windows they live
 // in the registry under HKEY_CURRENT_USER\SOFTWARE\DartfluxFull; elsewhere in the INI file
 // "DartfluxFull.ini" in the user's config folder (QStandardPaths::GenericConfigLocation, usually
@@ -22,6 +25,10 @@ std::optional<std::string> TryReadSetting(int index);
 
 // Stores the value; every other value the file holds stays. Failures are silent.
 void WriteSetting(int index, const std::string& text);
+
+// The same for a value by its name.
+std::string ReadSetting(const std::string& name);
+void WriteSetting(const std::string& name, const std::string& text);
 
 // Where the settings live: the INI file's path, or the registry key's path on Windows.
 std::string SettingsLocation();

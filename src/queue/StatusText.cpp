@@ -179,6 +179,9 @@ std::string RunningText(const TransferActivity& activity, const std::string& url
     if (activity.connections > 1) {
         text += ", " + std::to_string(activity.connections) + " connections";
     }
+    if (activity.speedLimit > 0) {
+        text += ", limited to " + SpeedLimitText(activity.speedLimit);
+    }
     if (activity.total > activity.received && activity.bytesPerSecond > 0) {
         // Rounded up by the remainder: adding the divisor first could overflow near the maximum.
         const std::int64_t left = activity.total - activity.received;
@@ -207,6 +210,14 @@ std::string ByteText(std::int64_t bytes) {
 
 std::string SpeedText(std::int64_t bytesPerSecond) {
     return ByteText(bytesPerSecond) + "/s";
+}
+
+std::string SpeedLimitText(std::int64_t bytesPerSecond) {
+    std::string text = ByteText(bytesPerSecond);
+    if (const std::size_t wholeUnits = text.find(".0 "); wholeUnits != std::string::npos) {
+        text.erase(wholeUnits, 2);
+    }
+    return text + "/s";
 }
 
 std::string TimeLeftText(std::int64_t seconds) {

@@ -16,6 +16,9 @@ std::string ByteText(std::int64_t bytes);
 // "2.4 MB/s".
 std::string SpeedText(std::int64_t bytesPerSecond);
 
+// A limit as its menu entry names it: "256 kB/s", "1 MB/s", "1.5 MB/s".
+std::string SpeedLimitText(std::int64_t bytesPerSecond);
+
 // "45 s left", "3 min 20 s left", "2 h 5 min left".
 std::string TimeLeftText(std::int64_t seconds);
 

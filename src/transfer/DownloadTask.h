@@ -2,6 +2,7 @@
 
 #include "FileHandle.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,9 @@ struct DownloadTask {
     int connectionLimit = 8;
     // Connections and TLS sessions kept from one transfer to the next; none: its own.
     std::shared_ptr<ConnectionShare> connections;
+    // The whole queue's receive rate in bytes per second (0: none), which the owner may change
+    // while the transfer runs; none: no limit.
+    std::shared_ptr<const std::atomic<std::int64_t>> speedLimit;
 };
 
 // Fills scheme, hostName, port and objectPath from a URL as the user entered it.

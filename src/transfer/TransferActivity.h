@@ -39,4 +39,5 @@ struct TransferActivity {
     std::int64_t retryInSeconds = 0;
     std::optional<TransferFailure> failure; // the last failure: the reason for the retry or end
     int connections = 1;                    // connections receiving the file's bytes
+    std::int64_t speedLimit = 0;            // bytes per second held to; 0 when none
 };

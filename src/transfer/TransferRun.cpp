@@ -27,7 +27,7 @@ constexpr std::size_t ReadSize = 4096;
 } // namespace
 
 TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
-    : task_(task), control_(control), meter_(meter) {
+    : task_(task), control_(control), meter_(meter), limiter_(task.speedLimit) {
     pending_.reserve(WriteSize);
 }
 
@@ -204,6 +204,7 @@ TransferActivity TransferRun::Activity() {
     activity.total = total_;
     activity.bytesPerSecond = meter_.BytesPerSecond(std::chrono::steady_clock::now());
     activity.connections = connections_;
+    activity.speedLimit = limiter_.Limit();
     return activity;
 }
 
@@ -325,10 +326,13 @@ std::optional<TransferOutcome> TransferRun::RunSplit(const std::string& url) {
                         [this](std::int64_t received, int connections) {
                             // A new number of connections is shown at once.
                             const bool changed = connections != connections_;
+                            const std::int64_t taken = received - received_;
                             received_ = received;
                             connections_ = connections;
                             ReportActivity(changed);
                             ReportProgress();
+                            // All connections together are held to the limit.
+                            limiter_.Wait(taken, [this] { return PauseRequested(); });
                         });
     const SplitEnd end = split.Run(written, task_.connectionLimit);
     connections_ = 1;
@@ -403,6 +407,7 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
     meter_.Add(static_cast<std::int64_t>(size), std::chrono::steady_clock::now());
     ReportActivity(false);
     ReportProgress();
+    limiter_.Wait(static_cast<std::int64_t>(size), [this] { return PauseRequested(); });
     if (PauseRequested()) {
         StopWith(Stop::Pause);
         return false;

@@ -3,6 +3,7 @@
 #include "CurlRequest.h"
 #include "DownloadTask.h"
 #include "ResponseRules.h"
+#include "SpeedLimiter.h"
 #include "SpeedMeter.h"
 #include "TransferActivity.h"
 #include "TransferControl.h"
@@ -64,6 +65,7 @@ private:
     DownloadTask& task_;
     TransferControl& control_;
     SpeedMeter& meter_;
+    SpeedLimiter limiter_;
     CurlRequest request_;
     std::string target_;
     bool resuming_ = false;

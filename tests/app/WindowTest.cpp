@@ -22,6 +22,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
@@ -315,7 +316,7 @@ private:
     std::string skipReason_;
 };
 
-// Takes the desktop's notifications.
+// Takes the desktop's notifications, offering actions.
 class StandInNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -324,10 +325,12 @@ public:
     QStringList lines;
 
 public slots:
+    Q_SCRIPTABLE QStringList GetCapabilities() { return {"actions", "body"}; }
     Q_SCRIPTABLE uint Notify(const QString&, uint, const QString&, const QString& summary,
-                             const QString&, const QStringList&, const QVariantMap&, int) {
-        lines.append(summary);
-        return 1;
+                             const QString& body, const QStringList& actions, const QVariantMap&,
+                             int) {
+        lines.append(summary + "|" + body + "|" + actions.join(','));
+        return lines.size();
     }
 };
 
@@ -352,15 +355,26 @@ TEST_F(WindowTest, AFailureWhileAwayAndTheQueuesEndAreNotified) {
         GTEST_SKIP() << bus.SkipReason();
     }
     StandInNotifications standIn;
+    StandInFileManager desktop;
     ASSERT_TRUE(
         bus.Serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", &standIn));
+    ASSERT_TRUE(
+        bus.Serve("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", &desktop));
     CDownloaderDlg window; // never shown: never the active window
-    window.Queue().AddUrls(server.Url("/nothing") + "\n" + server.Url("/files/a.txt"));
+    window.Queue().AddUrls(server.Url("/nothing?<b>&amp;") + "\n" + server.Url("/files/a.txt"));
     window.OnCommand(Id::StartAllId);
     EXPECT_TRUE(QTest::qWaitFor([&] { return standIn.lines.size() == 2; }));
-    EXPECT_EQ(standIn.lines, (QStringList{"Download failed: " + Url("/nothing") +
-                                              ": The server answered 404 Not Found",
-                                          "Downloads finished: 1 done, 1 failed"}));
+    EXPECT_EQ(standIn.lines,
+              (QStringList{"Download failed|" + Url("/nothing?&lt;b&gt;&amp;amp;") +
+                               "\nThe server answered 404 Not Found|",
+                           "Downloads finished|1 done, 1 failed\na.txt\nSaved as " +
+                               downloads.filePath("a.txt") + "|show-in-folder,Show in folder"}));
+    QDBusConnection("org.freedesktop.Notifications")
+        .send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                         "org.freedesktop.Notifications", "ActionInvoked")
+              << 2u << QString("show-in-folder"));
+    const QString shown = "show " + QUrl::fromLocalFile(downloads.filePath("a.txt")).toString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.asked == QStringList{shown}; }));
 }
 
 TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
@@ -386,7 +400,7 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
         QApplication::sendEvent(List(*window)->viewport(), &event);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
-        for (QAction* action : menu->actions()) {
+        for (QAction* action : menu->findChildren<QAction*>()) {
             if (action->property("controlId").toInt() == id && action->isEnabled()) {
                 action->trigger();
             }
@@ -396,6 +410,8 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
     const QString file = QUrl::fromLocalFile(downloads.filePath("a.txt")).toString();
     choose(point(1), Id::CopyAddressMenuId);
     EXPECT_EQ(QApplication::clipboard()->text(), Url("/stall/b"));
+    choose(point(1), Id::FirstSpeedLimitMenuId + 2);
+    EXPECT_EQ(window->Queue().SpeedLimit(), 1000000);
     choose(point(0), Id::ShowInFolderMenuId);
     EXPECT_TRUE(QTest::qWaitFor([&] { return desktop.asked.size() == 1; }));
     bus.StopServing("org.freedesktop.FileManager1");

@@ -197,6 +197,7 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
     EXPECT_TRUE(FileBytes(SettingsLocation()).contains("s12="));
     for (const char* stray : {"# a comment", "[broken", "garbage", "\\"}) {
         WriteBytes(SettingsLocation(), QByteArray("[General]\ns0=/nonexistent/dl\n") + stray +
+                                           "\nspeedLimit=5000000\n" + stray +
                                            "\ns1=/data/list.dat\ns3=@ByteArray(x)\n");
         EXPECT_EQ(ReadSetting(DownloadFolderSetting), "/nonexistent/dl") << stray;
         EXPECT_EQ(ReadSetting(3), "") << "not a text";
@@ -204,6 +205,7 @@ TEST(SettingsTest, EachValueIsReadOnItsOwnAndTheChosenFolderAtOnce) {
         folder.Choose("/nonexistent/other");
         EXPECT_EQ(ReadSetting(DownloadFolderSetting), "/nonexistent/other");
         EXPECT_EQ(ReadSetting(ListPathSetting), "/data/list.dat") << stray;
+        EXPECT_EQ(ReadSetting(SpeedLimitSetting), "5000000") << stray;
     }
 }
 

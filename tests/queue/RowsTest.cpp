@@ -77,7 +77,7 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
     item.fileName = "a.iso";
     item.tempPath = "/dl/x.tmp";
     item.totalSize = 1200000000;
-    TransferActivity running{412300000, 1200000000, 2100000, 0, 0, 0, std::nullopt};
+    TransferActivity running{412300000, 1200000000, 2100000, 0, 0, 0, std::nullopt, 1, 1000000};
     TransferActivity split{412300000, 1200000000, 2100000, 0, 0, 0, std::nullopt, 4};
     TransferActivity huge{0, INT64_MAX, 1000000000000, 0, 0, 0, std::nullopt};
     TransferActivity retrying{0, 0, 0, 2, 5, 8, TransferFailure{{8, 503}, ErrorSource::HttpStatus}};
@@ -91,7 +91,7 @@ TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
     } cases[] = {
         {DownloadState::Progress,
          {running, {}},
-         "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, 6 min 16 s left"},
+         "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, limited to 1 MB/s, 6 min 16 s left"},
         {DownloadState::Progress,
          {split, {}},
          "a.iso\n412.3 MB of 1.2 GB, 2.1 MB/s, 4 connections, 6 min 16 s left"},

@@ -1,5 +1,6 @@
 // The scheduler's state table and its edge cases, with scripted transfers on the test thread.
 #include "QueueTestSupport.h"
+#include "Settings.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -127,6 +128,12 @@ TEST_F(ScriptedQueueTest, AStartFillsTheTaskAndResumesFromTheFilesSize) {
     EXPECT_EQ(task.retries, 5);
     EXPECT_TRUE(task.connections && task.connections == transfers.runs.front().task.connections)
         << "one queue's downloads share their connections";
+    queue.SetSpeedLimit(1000000);
+    queue.LoadSpeedLimit(); // what was stored
+    EXPECT_EQ(task.speedLimit->load(), 1000000) << "the running transfer holds to it at once";
+    WriteSetting(SpeedLimitSetting, "1 MB/s");
+    queue.LoadSpeedLimit();
+    EXPECT_EQ(task.speedLimit->load(), 0) << "anything but a number of bytes is no limit";
     EXPECT_EQ(task.knownSize, 5000);
     EXPECT_EQ(task.resumeOffset, 5);
     EXPECT_EQ(task.fileHandle, queue.Item(0).fileHandle);

@@ -272,6 +272,24 @@ TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
 
 // A failure that may heal is retried, resuming from the file's size, after the doubled delay or
 // the server's Retry-After; others end at once; a pause ends the wait.
+// Set once bytes flow, the limit holds back what an unlimited transfer would have taken within
+// its first half second (the first activity report after the start).
+TEST_F(TransferTest, ALimitSetWhileRunningHoldsTheTransferBack) {
+    server.Get("/big", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(std::string(4000000, 'x'), "application/octet-stream");
+    });
+    const auto limit = std::make_shared<std::atomic<std::int64_t>>(0);
+    const auto download = Fetch(server.Url("/big"), "", 0, [limit](Download& d) {
+        d.task.speedLimit = limit;
+        d.owner.onProgress = [limit](int) { limit->store(256000); };
+        d.owner.onActivity = [&owner = d.owner](const TransferActivity& activity) {
+            owner.pauseRequested = activity.received > 0;
+        };
+    });
+    EXPECT_EQ(download->owner.outcome, TransferOutcome::Paused);
+    EXPECT_EQ(download->owner.activities.back().speedLimit, 256000);
+}
+
 TEST_F(TransferTest, TransientFailuresAreRetriedAndOthersEndAtOnce) {
     const std::string body = PatternBytes(100000, 7);
     server.Get("/.*", [log = log, body](const httplib::Request& request,
