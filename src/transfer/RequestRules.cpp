@@ -22,6 +22,16 @@ std::string RequestTarget(std::string_view objectPath) {
     return target.empty() ? "/" : target;
 }
 
+std::string RequestUrl(std::string_view scheme, std::string_view hostName, int port,
+                       std::string_view target) {
+    std::string url = EqualsIgnoringCase(scheme, "https") ? "https://" : "http://";
+    url += hostName;
+    if (port != 0) {
+        url += ':' + std::to_string(port);
+    }
+    return url += target;
+}
+
 std::optional<TransferFailure> AddressFailure(std::string_view scheme, std::string_view host) {
     if (!scheme.empty() && !EqualsIgnoringCase(scheme, "http") &&
         !EqualsIgnoringCase(scheme, "https")) {

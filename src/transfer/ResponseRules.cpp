@@ -1,5 +1,6 @@
 #include "ResponseRules.h"
 
+#include "OutputFiles.h"
 #include "TextCompare.h"
 
 #include <charconv>
@@ -65,6 +66,14 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
         return std::nullopt;
     }
     return ContentRange{*first, *last, complete};
+}
+
+std::string ChooseValidator(const std::optional<std::string>& etag,
+                            const std::optional<std::string>& lastModified) {
+    if (etag && !etag->starts_with("W/") && IsUsableValidator(*etag)) {
+        return *etag;
+    }
+    return lastModified.value_or(std::string());
 }
 
 std::optional<std::int64_t> UnsatisfiedRangeTotal(std::string_view value) {

@@ -19,6 +19,11 @@ struct ContentRange {
 };
 std::optional<ContentRange> ParseContentRange(std::string_view value);
 
+// What identifies the version of the server's file that an answer holds: a strong ETag that can
+// be kept (see IsUsableValidator), else the Last-Modified date; "" when neither.
+std::string ChooseValidator(const std::optional<std::string>& etag,
+                            const std::optional<std::string>& lastModified);
+
 // For a 416: the size "bytes */COMPLETE" names.
 std::optional<std::int64_t> UnsatisfiedRangeTotal(std::string_view value);
 

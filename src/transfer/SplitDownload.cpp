@@ -45,9 +45,9 @@ bool IsWorthSplitting(std::int64_t total, std::int64_t offset, const std::option
 }
 
 SplitDownload::SplitDownload(PartSource source, FileHandle file, TransferControl& control,
-                             SpeedMeter& meter, ProgressReport report)
-    : source_(std::move(source)), file_(file), control_(control), meter_(meter),
-      report_(std::move(report)), written_(source_.total) {}
+                             ProgressReport report)
+    : source_(std::move(source)), file_(file), control_(control), report_(std::move(report)),
+      written_(source_.total) {}
 
 SplitDownload::~SplitDownload() = default;
 
@@ -229,7 +229,6 @@ int SplitDownload::ReceivingConnections() const {
 
 bool SplitDownload::OnPartReceived(std::int64_t bytes) {
     received_ += bytes;
-    meter_.Add(bytes, Clock::now());
     report_(received_, ReceivingConnections());
     return !control_.IsStopWanted();
 }

@@ -3,7 +3,6 @@
 #include "FileHandle.h"
 #include "PartMap.h"
 #include "PartRequest.h"
-#include "SpeedMeter.h"
 #include "TransferActivity.h"
 #include "TransferControl.h"
 
@@ -40,7 +39,7 @@ public:
     // connections receiving.
     using ProgressReport = std::function<void(std::int64_t received, int connections)>;
 
-    SplitDownload(PartSource source, FileHandle file, TransferControl& control, SpeedMeter& meter,
+    SplitDownload(PartSource source, FileHandle file, TransferControl& control,
                   ProgressReport report);
     ~SplitDownload();
     SplitDownload(const SplitDownload&) = delete;
@@ -75,7 +74,6 @@ private:
     PartSource source_;
     FileHandle file_;
     TransferControl& control_;
-    SpeedMeter& meter_;
     ProgressReport report_;
     std::unique_ptr<CURLM, MultiDeleter> multi_;
     std::vector<std::unique_ptr<PartRequest>> parts_;

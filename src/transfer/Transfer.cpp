@@ -2,7 +2,7 @@
 
 #include "FailureRules.h"
 #include "OutputFiles.h"
-#include "TransferRun.h"
+#include "TransferAttempt.h"
 
 #include <system_error>
 #include <thread>
@@ -59,7 +59,7 @@ TransferEnd RunTransfer(DownloadTask& task, TransferControl& control) {
         return end;
     };
     for (int retry = 1;; ++retry) {
-        TransferRun run(task, control, meter);
+        TransferAttempt run(task, control, meter);
         const TransferOutcome outcome = run.Run();
         if (outcome == TransferOutcome::Completed) {
             TransferEnd end = ended(outcome);

@@ -3,10 +3,10 @@
 #include "CurlRequest.h"
 #include "DownloadTask.h"
 #include "ResponseRules.h"
-#include "SpeedLimiter.h"
 #include "SpeedMeter.h"
 #include "TransferActivity.h"
 #include "TransferControl.h"
+#include "TransferProgress.h"
 #include "TransferResult.h"
 
 #include <chrono>
@@ -18,9 +18,9 @@
 // One attempt of a transfer on the calling thread: the request, the answer's checks, the body
 // into the temporary file, and the completion. Everything it learns goes to the owner through
 // control; the bytes it receives are counted on meter, which outlives the attempt.
-class TransferRun : private RequestReceiver {
+class TransferAttempt : private RequestReceiver {
 public:
-    TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter);
+    TransferAttempt(DownloadTask& task, TransferControl& control, SpeedMeter& meter);
 
     TransferOutcome Run();
 
@@ -30,7 +30,7 @@ public:
     // After a completed Run: where the file is now.
     const std::string& SavedPath() const { return savedPath_; }
     // Bytes in the file, the whole size (0 while unknown) and the speed, as of now.
-    TransferActivity Activity();
+    TransferActivity Activity() { return progress_.Activity(); }
 
 private:
     enum class Stop { None, Pause, Failure, StartAgain, AlreadyComplete, Split };
@@ -40,7 +40,6 @@ private:
 
     template <typename Call> void Report(Call call) { control_.ReportToOwner(call); }
 
-    std::vector<std::string> CommonHeaders() const;
     std::vector<std::string> RequestHeaders() const;
     bool HandleHeaders();
     bool Receive(const char* data, std::size_t size);
@@ -48,14 +47,10 @@ private:
     bool PauseRequested() { return control_.IsStopWanted(); }
     void StopWith(Stop stop, int code = 0, std::uint32_t error = 0,
                   ErrorSource source = ErrorSource::Curl);
-    // At most twice a second, unless forced.
-    void ReportActivity(bool force);
-    void ReportProgress();
     // Whether the answer just taken is one to go on with over several connections.
     bool IsSplitWanted(const BodyPlan& plan);
     // The rest of the file over several connections; StartAgain when it must start over.
     std::optional<TransferOutcome> RunSplit(const std::string& url);
-    std::string Validator() const;
     void NameFile();
     void StartFileAgain();
     TransferOutcome Fail(int code, std::uint32_t error, ErrorSource source = ErrorSource::Curl);
@@ -64,24 +59,19 @@ private:
 
     DownloadTask& task_;
     TransferControl& control_;
-    SpeedMeter& meter_;
-    SpeedLimiter limiter_;
+    TransferProgress progress_;
     CurlRequest request_;
     std::string target_;
     bool resuming_ = false;
     bool headersHandled_ = false;
-    std::int64_t received_ = 0;
-    std::int64_t total_ = 0;
     long status_ = 0;
     std::string adoptedName_;
     std::string savedPath_;
     std::vector<char> pending_;
     std::int64_t bytesSeen_ = 0;
     std::chrono::steady_clock::time_point lastActivity_;
-    std::chrono::steady_clock::time_point lastActivityReport_;
     Stop stop_ = Stop::None;
     bool splitAllowed_ = true; // not after the server's file changed in this attempt
-    int connections_ = 1;
     TransferFailure failure_;
     std::optional<std::chrono::seconds> retryAfter_;
 };

@@ -1,4 +1,4 @@
-#include "TransferRun.h"
+#include "TransferAttempt.h"
 
 #include "ContentDisposition.h"
 #include "FailureRules.h"
@@ -12,9 +12,7 @@
 #include "TextCompare.h"
 #include "VersionCheck.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <ctime>
 
 namespace {
@@ -26,12 +24,12 @@ constexpr std::size_t ReadSize = 4096;
 
 } // namespace
 
-TransferRun::TransferRun(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
-    : task_(task), control_(control), meter_(meter), limiter_(task.speedLimit) {
+TransferAttempt::TransferAttempt(DownloadTask& task, TransferControl& control, SpeedMeter& meter)
+    : task_(task), control_(control), progress_(control, meter, task.speedLimit) {
     pending_.reserve(WriteSize);
 }
 
-TransferOutcome TransferRun::Run() {
+TransferOutcome TransferAttempt::Run() {
     Report([](TransferOwner& owner) { owner.SetTransferResult(CompletedStep, 0); });
 
     if (const std::optional<TransferFailure> refused =
@@ -56,19 +54,12 @@ TransferOutcome TransferRun::Run() {
     }
     // Parts written further on are worth a resume from the first byte.
     resuming_ = task_.knownSize != 0 && (task_.resumeOffset != 0 || partsKept);
-    received_ = task_.resumeOffset;
-    total_ = task_.knownSize;
-    ReportActivity(true);
+    progress_.SetReceived(task_.resumeOffset);
+    progress_.SetTotal(task_.knownSize);
+    progress_.ReportActivity(true);
 
     target_ = RequestTarget(task_.objectPath);
-    // The scheme as libcurl takes it; AddressFailure let only these through.
-    const char* scheme = EqualsIgnoringCase(task_.scheme, "https") ? "https" : "http";
-    std::string url = scheme + std::string("://") + task_.hostName;
-    if (task_.port != 0) {
-        url += ':';
-        url += std::to_string(task_.port);
-    }
-    url += target_;
+    const std::string url = RequestUrl(task_.scheme, task_.hostName, task_.port, target_);
 
     // A refused resume (416 on a file that is not complete, a range that is not the rest of the
     // file) is answered by one fresh request.
@@ -131,7 +122,7 @@ TransferOutcome TransferRun::Run() {
         if (PauseRequested()) {
             return TransferOutcome::Paused;
         }
-        if (received_ < total_) {
+        if (progress_.Received() < progress_.Total()) {
             return Fail(BodyStep, CURLE_PARTIAL_FILE);
         }
         return Complete();
@@ -139,12 +130,8 @@ TransferOutcome TransferRun::Run() {
     return Fail(ResponseStep, static_cast<std::uint32_t>(status_), ErrorSource::HttpStatus);
 }
 
-std::vector<std::string> TransferRun::CommonHeaders() const {
-    return {"Control: " + MakeRequestToken(target_)};
-}
-
-std::vector<std::string> TransferRun::RequestHeaders() const {
-    std::vector<std::string> headers = CommonHeaders();
+std::vector<std::string> TransferAttempt::RequestHeaders() const {
+    std::vector<std::string> headers{"Control: " + MakeRequestToken(target_)};
     if (resuming_) {
         headers.push_back("Range: bytes=" + std::to_string(task_.resumeOffset) + "-");
         // A server whose file changed since answers with the whole new one.
@@ -155,7 +142,7 @@ std::vector<std::string> TransferRun::RequestHeaders() const {
     return headers;
 }
 
-bool TransferRun::OnBody(const char* data, std::size_t size) {
+bool TransferAttempt::OnBody(const char* data, std::size_t size) {
     if (!headersHandled_ && !HandleHeaders()) {
         return false;
     }
@@ -169,7 +156,7 @@ bool TransferRun::OnBody(const char* data, std::size_t size) {
     return true;
 }
 
-bool TransferRun::OnPoll(std::int64_t bytesReceived) {
+bool TransferAttempt::OnPoll(std::int64_t bytesReceived) {
     if (stop_ != Stop::None) {
         return false;
     }
@@ -177,7 +164,7 @@ bool TransferRun::OnPoll(std::int64_t bytesReceived) {
         StopWith(Stop::Pause);
         return false;
     }
-    ReportActivity(false); // the speed falls while nothing arrives
+    progress_.ReportActivity(false); // the speed falls while nothing arrives
     const auto now = std::chrono::steady_clock::now();
     if (bytesReceived != bytesSeen_) {
         bytesSeen_ = bytesReceived;
@@ -193,31 +180,13 @@ bool TransferRun::OnPoll(std::int64_t bytesReceived) {
     return true;
 }
 
-void TransferRun::StopWith(Stop stop, int code, std::uint32_t error, ErrorSource source) {
+void TransferAttempt::StopWith(Stop stop, int code, std::uint32_t error, ErrorSource source) {
     stop_ = stop;
     failure_ = {{code, error}, source};
 }
 
-TransferActivity TransferRun::Activity() {
-    TransferActivity activity;
-    activity.received = received_;
-    activity.total = total_;
-    activity.bytesPerSecond = meter_.BytesPerSecond(std::chrono::steady_clock::now());
-    activity.connections = connections_;
-    activity.speedLimit = limiter_.Limit();
-    return activity;
-}
-
-void TransferRun::ReportActivity(bool force) {
-    const auto now = std::chrono::steady_clock::now();
-    if (force || now - lastActivityReport_ >= std::chrono::milliseconds(500)) {
-        lastActivityReport_ = now;
-        Report([activity = Activity()](TransferOwner& owner) { owner.SetActivity(activity); });
-    }
-}
-
 // Runs once, on the final response's headers. False stops the transfer with stop_ set.
-bool TransferRun::HandleHeaders() {
+bool TransferAttempt::HandleHeaders() {
     headersHandled_ = true;
     status_ = request_.Status();
     const bool success = status_ >= 200 && status_ <= 299;
@@ -269,13 +238,14 @@ bool TransferRun::HandleHeaders() {
         return false;
     }
     if (plan.use == BodyUse::Append) {
-        received_ = task_.resumeOffset;
+        progress_.SetReceived(task_.resumeOffset);
     } else {
         if (resuming_) {
             StartFileAgain();
         }
-        received_ = 0;
-        StoreResumeValidator(task_.fileHandle, Validator());
+        progress_.SetReceived(0);
+        StoreResumeValidator(task_.fileHandle, ChooseValidator(request_.Header("ETag"),
+                                                               request_.Header("Last-Modified")));
         Report([](TransferOwner& owner) { owner.SetProgress(0); });
     }
     const bool split = IsSplitWanted(plan);
@@ -287,9 +257,9 @@ bool TransferRun::HandleHeaders() {
                  ErrorSource::FileWrite);
         return false;
     }
-    total_ = plan.total;
-    if (total_ != 0) {
-        Report([this](TransferOwner& owner) { owner.SetTotalSize(total_); });
+    progress_.SetTotal(plan.total);
+    if (plan.total != 0) {
+        Report([&plan](TransferOwner& owner) { owner.SetTotalSize(plan.total); });
     }
     if (split) {
         StopWith(Stop::Split); // the body comes again, in parts
@@ -300,7 +270,7 @@ bool TransferRun::HandleHeaders() {
 
 // The server showed it serves parts of this very file (a 206, or Accept-Ranges), the file's
 // bytes have a validator to ask with, and enough is left to gain.
-bool TransferRun::IsSplitWanted(const BodyPlan& plan) {
+bool TransferAttempt::IsSplitWanted(const BodyPlan& plan) {
     const std::optional<std::string> ranges = request_.Header("Accept-Ranges");
     const std::int64_t offset = plan.use == BodyUse::Append ? task_.resumeOffset : 0;
     return splitAllowed_ && plan.total > 0 &&
@@ -312,30 +282,24 @@ bool TransferRun::IsSplitWanted(const BodyPlan& plan) {
                             task_.connectionLimit);
 }
 
-std::optional<TransferOutcome> TransferRun::RunSplit(const std::string& url) {
-    PartMap written = WrittenParts(task_.fileHandle).value_or(PartMap(total_));
-    written.Add(0, received_);
+std::optional<TransferOutcome> TransferAttempt::RunSplit(const std::string& url) {
+    PartMap written = WrittenParts(task_.fileHandle).value_or(PartMap(progress_.Total()));
+    written.Add(0, progress_.Received());
     const PartSource source{url,
-                            CommonHeaders(),
+                            {"Control: " + MakeRequestToken(target_)},
                             ResumeValidator(task_.fileHandle),
-                            total_,
+                            progress_.Total(),
                             task_.connectTimeout,
                             task_.stallTimeout,
                             task_.connections.get()};
-    SplitDownload split(source, task_.fileHandle, control_, meter_,
+    // All connections together are counted and held to the limit.
+    SplitDownload split(source, task_.fileHandle, control_,
                         [this](std::int64_t received, int connections) {
-                            // A new number of connections is shown at once.
-                            const bool changed = connections != connections_;
-                            const std::int64_t taken = received - received_;
-                            received_ = received;
-                            connections_ = connections;
-                            ReportActivity(changed);
-                            ReportProgress();
-                            // All connections together are held to the limit.
-                            limiter_.Wait(taken, [this] { return PauseRequested(); });
+                            progress_.SetConnections(connections);
+                            progress_.Take(received - progress_.Received());
                         });
     const SplitEnd end = split.Run(written, task_.connectionLimit);
-    connections_ = 1;
+    progress_.SetConnections(1);
     switch (end) {
     case SplitEnd::Completed:
         return Complete();
@@ -350,18 +314,9 @@ std::optional<TransferOutcome> TransferRun::RunSplit(const std::string& url) {
     return std::nullopt;
 }
 
-// What identifies this version of the server's file: a strong ETag that can be kept and sent,
 // else the Last-Modified date (which storing refuses in its turn when it cannot be).
-std::string TransferRun::Validator() const {
-    if (const std::optional<std::string> tag = request_.Header("ETag");
-        tag && !tag->starts_with("W/") && IsUsableValidator(*tag)) {
-        return *tag;
-    }
-    return request_.Header("Last-Modified").value_or(std::string());
-}
-
 // The first usable of: the server's name, the URL's name, the default name.
-void TransferRun::NameFile() {
+void TransferAttempt::NameFile() {
     std::optional<std::string> serverName;
     if (const std::optional<std::string> header = request_.Header("Content-Disposition")) {
         serverName = FileNameFromContentDisposition(*header);
@@ -377,7 +332,7 @@ void TransferRun::NameFile() {
     }
 }
 
-void TransferRun::StartFileAgain() {
+void TransferAttempt::StartFileAgain() {
     pending_.clear(); // bytes meant for the old file
     const FileHandle oldHandle = task_.fileHandle;
     task_.fileHandle = RecreateOutputFile(oldHandle);
@@ -387,7 +342,7 @@ void TransferRun::StartFileAgain() {
     Report([](TransferOwner& owner) { owner.SetProgress(0); });
 }
 
-bool TransferRun::WritePending() {
+bool TransferAttempt::WritePending() {
     const int error = WriteAll(task_.fileHandle, pending_.data(), pending_.size());
     pending_.clear();
     if (error != 0) {
@@ -398,16 +353,12 @@ bool TransferRun::WritePending() {
     return true;
 }
 
-bool TransferRun::Receive(const char* data, std::size_t size) {
+bool TransferAttempt::Receive(const char* data, std::size_t size) {
     pending_.insert(pending_.end(), data, data + size);
     if (pending_.size() >= WriteSize && !WritePending()) {
         return false;
     }
-    received_ += static_cast<std::int64_t>(size);
-    meter_.Add(static_cast<std::int64_t>(size), std::chrono::steady_clock::now());
-    ReportActivity(false);
-    ReportProgress();
-    limiter_.Wait(static_cast<std::int64_t>(size), [this] { return PauseRequested(); });
+    progress_.Take(static_cast<std::int64_t>(size));
     if (PauseRequested()) {
         StopWith(Stop::Pause);
         return false;
@@ -415,22 +366,11 @@ bool TransferRun::Receive(const char* data, std::size_t size) {
     return true;
 }
 
-void TransferRun::ReportProgress() {
-    if (total_ != 0) {
-        double percent = static_cast<double>(received_) * 100.0 / static_cast<double>(total_);
-        if (std::isnan(percent) || percent < 0) {
-            percent = 0;
-        }
-        const int whole = static_cast<int>(std::min(percent, 100.0));
-        Report([whole](TransferOwner& owner) { owner.SetProgress(whole); });
-    }
-}
-
-TransferOutcome TransferRun::Fail(int code, std::uint32_t error, ErrorSource source) {
+TransferOutcome TransferAttempt::Fail(int code, std::uint32_t error, ErrorSource source) {
     return Fail({{code, error}, source});
 }
 
-TransferOutcome TransferRun::Fail(const TransferFailure& failure) {
+TransferOutcome TransferAttempt::Fail(const TransferFailure& failure) {
     failure_ = failure;
     if (failure_.source == ErrorSource::Curl) {
         failure_.connectErrno = request_.ConnectErrno();
@@ -441,7 +381,7 @@ TransferOutcome TransferRun::Fail(const TransferFailure& failure) {
     return TransferOutcome::Failed;
 }
 
-TransferOutcome TransferRun::Complete() {
+TransferOutcome TransferAttempt::Complete() {
     const OutputCompletion completion = CompleteOutputFile(task_.fileHandle);
     if (completion.error != 0) {
         return Fail(BodyStep, static_cast<std::uint32_t>(completion.error), ErrorSource::FileMove);
