@@ -5,6 +5,11 @@
 #include <filesystem>
 #include <limits>
 
+bool IsStartable(DownloadState state) {
+    return state == DownloadState::Ready || state == DownloadState::Error ||
+           state == DownloadState::Pause;
+}
+
 const char* StateText(DownloadState state) {
     switch (state) {
     case DownloadState::Waiting:

@@ -22,6 +22,9 @@ enum class DownloadState : std::int32_t {
 // "Waiting", "Ready", ... for the seven states; "" for any other value.
 const char* StateText(DownloadState state);
 
+// Whether Start turns an item in this state into Waiting: Ready, Error and Pause.
+bool IsStartable(DownloadState state);
+
 // One download: one row of the list. Text fields hold the program's 8-bit text (UTF-8 here);
 // every length counts bytes.
 struct DownloadItem {

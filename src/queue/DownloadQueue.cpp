@@ -11,14 +11,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <charconv>
-#include <filesystem>
 #include <numeric>
-
-bool DownloadQueue::IsStartable(DownloadState state) {
-    return state == DownloadState::Ready || state == DownloadState::Error ||
-           state == DownloadState::Pause;
-}
 
 std::string UpdateInstallerUrl() {
     return std::string("http://") + UpdateServerHost + "/exe/dartflux.exe";
@@ -45,12 +38,7 @@ void DownloadQueue::SetSpeedLimit(std::int64_t bytesPerSecond) {
 }
 
 void DownloadQueue::LoadSpeedLimit() {
-    const std::string stored = ReadSetting(SpeedLimitSetting);
-    std::int64_t bytesPerSecond = 0;
-    const auto [end, error] =
-        std::from_chars(stored.data(), stored.data() + stored.size(), bytesPerSecond);
-    const bool whole = error == std::errc() && end == stored.data() + stored.size();
-    speedLimit_->store(whole ? std::max<std::int64_t>(bytesPerSecond, 0) : 0);
+    speedLimit_->store(ReadCountSetting(SpeedLimitSetting));
 }
 
 void DownloadQueue::SetNewVersionQuestion(NewVersionQuestion question) {
@@ -60,8 +48,6 @@ void DownloadQueue::SetNewVersionQuestion(NewVersionQuestion question) {
 void DownloadQueue::SetAutoSave(bool on) {
     autosave_.SetEnabled(on && !tornDown_);
 }
-
-// ----- commands
 
 void DownloadQueue::OnStart(const std::vector<int>& selectedRows) {
     if (tornDown_) {
@@ -165,8 +151,6 @@ void DownloadQueue::OnNewVersion() {
     }
 }
 
-// ----- scheduler
-
 void DownloadQueue::StartFromTopWhenIdle() {
     running_ = true;
     if (active_) {
@@ -258,8 +242,6 @@ bool DownloadQueue::StartActiveTransfer() {
     return true;
 }
 
-// ----- the end of a transfer, and its reports
-
 void DownloadQueue::OnTransferFinished(int row, const TransferEnd& end) {
     active_->End(); // anything it still posts is dropped
     active_.reset();
@@ -305,8 +287,6 @@ void DownloadQueue::ShowActivity(int row, const TransferActivity& activity) {
     speedHistory_.push_back(activity.retry > 0 ? 0 : activity.bytesPerSecond);
     SetActivity(row, activity);
 }
-
-// ----- rows
 
 int DownloadQueue::ActiveRow() const {
     return active_ ? RowOf(active_->Item(), static_cast<int>(cursor_) - 1) : -1;
@@ -363,8 +343,6 @@ void DownloadQueue::PauseRow(int row) {
     }
 }
 
-// ----- list and end
-
 void DownloadQueue::LoadList() {
     const ListAutosave::Quiet asOnDisk(autosave_);
     const int first = Count();
@@ -401,14 +379,16 @@ void DownloadQueue::CutOffTransfer(bool wait) {
     if (!control_) {
         return;
     }
-    if (active_) {
-        control_->RequestAbort();
-        if (wait) {
-            control_->WaitUntilFinished(TeardownWait);
-        }
+    if (!active_) {
+        control_->DetachOwner();
+        return;
+    }
+    control_->RequestAbort();
+    if (wait) {
+        control_->WaitUntilFinished(TeardownWait);
     }
     control_->DetachOwner();
-    if (wait && active_) {
+    if (wait) {
         // Apply what the transfer reported before it was cut off (its final name and size,
         // and its finish when it came), so that the saved list holds it.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

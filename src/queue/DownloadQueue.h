@@ -68,8 +68,6 @@ public:
     // The speeds the running transfer reported, oldest first: about the last minute.
     const std::deque<std::int64_t>& SpeedHistory() const { return speedHistory_; }
 
-    // Whether Start turns a row in this state into Waiting.
-    static bool IsStartable(DownloadState state);
     // Whether Remove would take the row: not the running one nor one in Progress.
     bool IsRemovable(int row) const;
 

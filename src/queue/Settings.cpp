@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
+#include <charconv>
 #include <memory>
 
 namespace {
@@ -138,4 +140,13 @@ void WriteSetting(const std::string& name, const std::string& text) {
 #ifndef Q_OS_WIN
     QFile::setPermissions(location, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 #endif
+}
+
+std::int64_t ReadCountSetting(const std::string& name) {
+    const std::string stored = ReadSetting(name);
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), count);
+    return error == std::errc() && end == stored.data() + stored.size()
+               ? std::max<std::int64_t>(count, 0)
+               : 0;
 }

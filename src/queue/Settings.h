@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,8 @@ void WriteSetting(int index, const std::string& text);
 
 // The same for a value by its name.
 std::string ReadSetting(const std::string& name);
+// A named value that is a count (a whole number of 0 or more); 0 for anything else.
+std::int64_t ReadCountSetting(const std::string& name);
 void WriteSetting(const std::string& name, const std::string& text);
 
 // Where the settings live: the INI file's path, or the registry key's path on Windows.
