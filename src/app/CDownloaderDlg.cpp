@@ -9,34 +9,29 @@
 #include "CProgressListCtrl.h"
 #include "CStatusPanel.h"
 #include "ControlLookup.h"
-#include "DesktopFiles.h"
+#include "DesktopOpener.h"
 #include "DialogTemplate.h"
+#include "DownloadListMenu.h"
+#include "DownloadNotifications.h"
 #include "DownloadQueue.h"
 #include "ListMenu.h"
+#include "ListSelection.h"
 #include "ProgramVersion.h"
 #include "ResourceImages.h"
-#include "RowText.h"
-#include "StatusText.h"
+#include "StatusPanelFeed.h"
 #include "UrlLines.h"
 
 #include <QAbstractButton>
-#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QStandardPaths>
-#include <QUrl>
 
-#include <algorithm>
 #include <numeric>
-#include <unordered_set>
 
 namespace {
 
@@ -113,28 +108,6 @@ constexpr ButtonPictures FolderButtonPictures[] = {
     {CDownloaderDlg::OpenFolderId, 164, 165, 163},
 };
 
-int ListActionCommand(ListAction action) {
-    switch (action) {
-    case ListAction::Open:
-        return CDownloaderDlg::OpenFileMenuId;
-    case ListAction::ShowInFolder:
-        return CDownloaderDlg::ShowInFolderMenuId;
-    case ListAction::CopyAddress:
-        return CDownloaderDlg::CopyAddressMenuId;
-    case ListAction::Start:
-        return CDownloaderDlg::StartId;
-    case ListAction::Pause:
-        return CDownloaderDlg::PauseId;
-    case ListAction::Remove:
-        return CDownloaderDlg::RemoveId;
-    case ListAction::Paste:
-        return CDownloaderDlg::PasteMenuId;
-    case ListAction::AddUrl:
-        return CDownloaderDlg::AddUrlId;
-    }
-    return -1;
-}
-
 } // namespace
 
 CDownloaderDlg::CDownloaderDlg(QWidget* parent)
@@ -148,58 +121,25 @@ CDownloaderDlg::CDownloaderDlg(QWidget* parent)
     LoadPictures();
 
     queue_->SetNewVersionQuestion([this] { return AskForNewVersion(); });
-    connect(queue_.get(), &DownloadQueue::rowsToSelect, this, &CDownloaderDlg::SelectRows);
+    connect(queue_.get(), &DownloadQueue::rowsToSelect, this,
+            [this](int first, int last) { selection_->Add(first, last); });
     connect(list_, &CProgressListCtrl::textOffered, this,
             [this](const QString& text) { queue_->AddUrls(SchemeUrlText(text.toStdString())); });
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QWidget::customContextMenuRequested, this, &CDownloaderDlg::ShowListMenu);
-    connect(list_, &QAbstractItemView::doubleClicked, this, &CDownloaderDlg::OnListDoubleClick);
-    ConnectStatusPanel();
-    ConnectNotifications();
+    opener_ = std::make_unique<DesktopOpener>();
+    listMenu_ = std::make_unique<DownloadListMenu>(*list_, *queue_, *selection_, *opener_);
+    connect(listMenu_.get(), &DownloadListMenu::commandChosen, this, &CDownloaderDlg::OnCommand);
+    statusFeed_ = std::make_unique<StatusPanelFeed>(
+        *static_cast<CStatusPanel*>(FindControl(this, StatusPanelId)), *queue_, *selection_);
+    connect(opener_.get(), &DesktopOpener::openFailed, statusFeed_.get(),
+            &StatusPanelFeed::ShowNotice);
+    notifications_ = std::make_unique<DownloadNotifications>(*queue_, *this);
+    connect(notifications_.get(), &DownloadNotifications::showInFolderChosen, opener_.get(),
+            &DesktopOpener::ShowFileInFolder);
 
     queue_->Folder() = DownloadFolder::FromSettings();
     queue_->LoadSpeedLimit();
     queue_->LoadList();
     ShowFolder();
-}
-
-void CDownloaderDlg::ConnectStatusPanel() {
-    statusTimer_.setSingleShot(true);
-    statusTimer_.setInterval(0);
-    connect(&statusTimer_, &QTimer::timeout, this, &CDownloaderDlg::ShowStatus);
-    connect(queue_.get(), &DownloadQueue::activityChanged, this, &CDownloaderDlg::ShowStatusSoon);
-    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        notice_.clear();
-        ShowStatusSoon();
-    });
-    // A percentage alone changes nothing the panel says.
-    connect(queue_.get(), &DownloadList::rowChanged, this, &CDownloaderDlg::ShowStatusSoon);
-    connect(queue_.get(), &QAbstractItemModel::rowsRemoved, this, &CDownloaderDlg::ShowStatusSoon);
-    connect(queue_.get(), &QAbstractItemModel::modelReset, this, &CDownloaderDlg::ShowStatusSoon);
-}
-
-void CDownloaderDlg::ConnectNotifications() {
-    connect(queue_.get(), &DownloadQueue::downloadFailed, this, [this](int row) {
-        if (!isActiveWindow()) {
-            notifier_.Notify("Download failed", QString::fromStdString(queue_->StatusText(row)));
-        }
-    });
-    // The finished notification names the last file done, as the queue may have moved on since.
-    connect(queue_.get(), &DownloadQueue::downloadDone, this, [this](int row) {
-        lastDoneStatus_ = QString::fromStdString(queue_->StatusText(row));
-        lastDoneFile_ = QString::fromStdString(SavedFilePath(queue_->Item(row)));
-    });
-    connect(queue_.get(), &DownloadQueue::ranEmpty, this, [this](int done, int failed) {
-        const QString counts = QString("%1 done, %2 failed").arg(done).arg(failed);
-        if (done > 0) {
-            notifier_.NotifyWithFile("Downloads finished", counts + "\n" + lastDoneStatus_,
-                                     lastDoneFile_);
-        } else {
-            notifier_.Notify("Downloads finished", counts);
-        }
-    });
-    connect(&notifier_, &DesktopNotifier::showInFolderChosen, this,
-            &CDownloaderDlg::ShowFileInFolder);
 }
 
 CDownloaderDlg::~CDownloaderDlg() {
@@ -243,17 +183,18 @@ void CDownloaderDlg::BuildControls(int top) {
     }
     list_ = static_cast<CProgressListCtrl*>(FindControl(this, ListId));
     folderField_ = static_cast<QLineEdit*>(FindControl(this, FolderFieldId));
-    statusPanel_ = static_cast<CStatusPanel*>(FindControl(this, StatusPanelId));
+    auto* statusPanel = static_cast<CStatusPanel*>(FindControl(this, StatusPanelId));
     // Buttons are named by their captions; these by what a screen reader should say.
     list_->setAccessibleName("Downloads");
     folderField_->setAccessibleName("Save to");
-    statusPanel_->setAccessibleName("Status");
+    statusPanel->setAccessibleName("Status");
     const QWidget* clickArea = FindControl(this, ClickAreaId);
-    statusPanel_->KeepTextOutOf(clickArea->geometry().translated(-statusPanel_->pos()));
+    statusPanel->KeepTextOutOf(clickArea->geometry().translated(-statusPanel->pos()));
     list_->setModel(queue_.get());
     for (int column = 0; column < 4; ++column) {
         list_->setColumnWidth(column, ColumnWidths[column]);
     }
+    selection_ = std::make_unique<ListSelection>(*list_, *queue_);
 }
 
 void CDownloaderDlg::LoadPictures() {
@@ -291,7 +232,7 @@ void CDownloaderDlg::OnCommand(int id) {
         queue_->OnStartAll();
         break;
     case RemoveAllId:
-        KeepingSelection([this] { queue_->OnRemoveAll(); });
+        selection_->KeepAcross([this] { queue_->OnRemoveAll(); });
         ShowFolder();
         break;
     case ClickAreaId:
@@ -303,26 +244,26 @@ void CDownloaderDlg::OnCommand(int id) {
         queue_->OnPauseAll();
         break;
     case StartId:
-        queue_->OnStart(SelectedRows());
+        queue_->OnStart(selection_->Rows());
         break;
     case PauseId:
-        queue_->OnPause(SelectedRows());
+        queue_->OnPause(selection_->Rows());
         break;
     case RemoveId:
-        KeepingSelection([this] { queue_->OnRemove(SelectedRows()); });
+        selection_->KeepAcross([this] { queue_->OnRemove(selection_->Rows()); });
         break;
     case OpenFolderId:
-        OnOpenFolder();
+        opener_->OpenFolder(DownloadFolderPath());
         break;
     case OpenFileMenuId:
-        OpenFile(SelectedSavedFile());
+        opener_->OpenFile(selection_->OneSavedFile());
         break;
     case ShowInFolderMenuId:
-        ShowFileInFolder(SelectedSavedFile());
+        opener_->ShowFileInFolder(selection_->OneSavedFile());
         break;
     case CopyAddressMenuId:
         QApplication::clipboard()->setText(
-            QString::fromStdString(CopiedAddresses(*queue_, SelectedRows())));
+            QString::fromStdString(CopiedAddresses(*queue_, selection_->Rows())));
         break;
     case PasteMenuId:
         PasteClipboard();
@@ -370,65 +311,6 @@ void CDownloaderDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-std::vector<int> CDownloaderDlg::SelectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
-        rows.push_back(index.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
-void CDownloaderDlg::KeepingSelection(const std::function<void()>& removal) {
-    // A removal of many scattered rows resets the model, which forgets the selection.
-    std::unordered_set<const DownloadItem*> selected;
-    for (const int row : SelectedRows()) {
-        selected.insert(&queue_->Item(row));
-    }
-    removal();
-    QItemSelection keep;
-    const int lastColumn = queue_->columnCount() - 1;
-    for (int row = 0; row < queue_->Count(); ++row) {
-        if (!selected.contains(&queue_->Item(row))) {
-            continue;
-        }
-        const int first = row;
-        while (row + 1 < queue_->Count() && selected.contains(&queue_->Item(row + 1))) {
-            ++row;
-        }
-        keep.select(queue_->index(first, 0), queue_->index(row, lastColumn));
-    }
-    list_->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
-}
-
-void CDownloaderDlg::SelectRows(int first, int last) {
-    const QItemSelection rows(queue_->index(first, 0),
-                              queue_->index(last, queue_->columnCount() - 1));
-    list_->selectionModel()->select(rows, QItemSelectionModel::Select);
-}
-
-void CDownloaderDlg::ShowStatusSoon() {
-    if (!statusTimer_.isActive()) {
-        statusTimer_.start();
-    }
-}
-
-void CDownloaderDlg::ShowStatus() {
-    const std::vector<int> selected = SelectedRows();
-    const int row = selected.size() == 1 ? selected.front() : queue_->ActiveRow();
-    if (!notice_.isEmpty()) {
-        statusPanel_->SetText(notice_);
-    } else {
-        statusPanel_->SetText(row >= 0 && row < queue_->Count()
-                                  ? QString::fromStdString(queue_->StatusText(row))
-                                  : QString());
-    }
-    const auto& speeds = queue_->SpeedHistory();
-    statusPanel_->SetSpeeds(queue_->ActiveRow() >= 0
-                                ? std::vector<std::int64_t>(speeds.begin(), speeds.end())
-                                : std::vector<std::int64_t>());
-}
-
 bool CDownloaderDlg::AskForNewVersion() {
     QMessageBox question(QMessageBox::Question, "Update",
                          QString("New version found.\r\nDownload?").replace("\r\n", "\n"),
@@ -452,95 +334,12 @@ void CDownloaderDlg::OnBrowse() {
     ShowFolder();
 }
 
-void CDownloaderDlg::OnOpenFolder() {
-    if (!OpenWithDesktop(DownloadFolderPath())) {
-        TellOpenFailed(DownloadFolderPath());
-    }
-}
-
 void CDownloaderDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
 }
 
-void CDownloaderDlg::ShowListMenu(const QPoint& position) {
-    const QModelIndex index = list_->indexAt(position);
-    // As in file managers, a right click outside the selection selects the row it is on.
-    if (index.isValid() && !list_->selectionModel()->isRowSelected(index.row())) {
-        list_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
-                                                   QItemSelectionModel::Rows);
-    }
-    const std::string offered =
-        CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData()).toStdString();
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    for (const ListMenuEntry& entry :
-         ListMenuEntries(*queue_, SelectedRows(), index.isValid(), offered)) {
-        if (entry.action == ListAction::Start) {
-            menu->addSeparator();
-        }
-        const int id = ListActionCommand(entry.action);
-        QAction* action = menu->addAction(entry.text);
-        action->setProperty("controlId", id);
-        action->setEnabled(entry.enabled);
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-    }
-    menu->addSeparator();
-    QMenu* limits = menu->addMenu("Limit speed");
-    auto* oneChecked = new QActionGroup(limits);
-    int id = FirstSpeedLimitMenuId;
-    for (const SpeedLimitChoice& choice : SpeedLimitChoices(queue_->SpeedLimit())) {
-        QAction* action = oneChecked->addAction(QString::fromStdString(choice.text));
-        action->setCheckable(true);
-        action->setChecked(choice.checked);
-        action->setProperty("controlId", id);
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-        limits->addAction(action);
-        ++id;
-    }
-    menu->popup(list_->viewport()->mapToGlobal(position));
-}
-
-void CDownloaderDlg::OnListDoubleClick(const QModelIndex& index) {
-    const DownloadItem& item = queue_->Item(index.row());
-    if (DoubleClickAction(item) == ListAction::Open) {
-        OpenFile(QString::fromStdString(SavedFilePath(item)));
-    } else {
-        queue_->OnStart({index.row()});
-    }
-}
-
-QString CDownloaderDlg::SelectedSavedFile() const {
-    const std::vector<int> rows = SelectedRows();
-    if (rows.size() != 1 || queue_->Item(rows.front()).state != DownloadState::Done) {
-        return {};
-    }
-    return QString::fromStdString(SavedFilePath(queue_->Item(rows.front())));
-}
-
-void CDownloaderDlg::OpenFile(const QString& path) {
-    if (!path.isEmpty() && !OpenWithDesktop(path)) {
-        TellOpenFailed(path);
-    }
-}
-
-void CDownloaderDlg::ShowFileInFolder(const QString& path) {
-    if (!path.isEmpty()) {
-        ShowInFileManager(path, this, [this, path] { TellOpenFailed(QFileInfo(path).path()); });
-    }
-}
-
 void CDownloaderDlg::PasteClipboard() {
     const QString offered = CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData());
     queue_->AddUrls(SchemeUrlText(offered.toStdString()));
-}
-
-void CDownloaderDlg::ShowNotice(const QString& notice) {
-    notice_ = notice;
-    ShowStatus();
-}
-
-void CDownloaderDlg::TellOpenFailed(const QString& path) {
-    const bool openerMissing = QStandardPaths::findExecutable("xdg-open").isEmpty();
-    ShowNotice(QString::fromStdString(OpenFailureText(path.toStdString(), openerMissing)));
 }

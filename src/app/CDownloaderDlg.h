@@ -1,23 +1,21 @@
 #pragma once
 
 #include "CDraggableDialog.h"
-#include "DesktopNotifier.h"
 
 #include <QString>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
+class CProgressListCtrl;
+class DesktopOpener;
+class DownloadListMenu;
+class DownloadNotifications;
 class DownloadQueue;
+class ListSelection;
 class QLineEdit;
 class QMenuBar;
-class QModelIndex;
-class QPoint;
-class CProgressListCtrl;
-class CStatusPanel;
+class StatusPanelFeed;
 
 // The program's one window: the toolbar, the download list, the "Save to:" folder, the status
 // panel and the menu.
@@ -75,48 +73,23 @@ protected:
 private:
     void BuildMenu();
     void BuildControls(int top);
-    void ConnectStatusPanel();
-    // Tells the desktop when the queue runs empty, and of a failure while the window is away.
-    void ConnectNotifications();
     void LoadPictures();
     void ShowFolder();
-    std::vector<int> SelectedRows() const;
-    // Runs a removal and selects again the rows that were selected and stayed.
-    void KeepingSelection(const std::function<void()>& removal);
-    void SelectRows(int first, int last);
-    // The selected row's status (the active row's when none or several are selected) and the
-    // running transfer's speeds, once the events at hand are handled: a removal signals while
-    // the queue still points at rows that went.
-    void ShowStatusSoon();
-    void ShowStatus();
     bool AskForNewVersion();
 
     void OnAddUrl();
     void OnBrowse();
-    void OnOpenFolder();
     void OnAbout();
-
-    // The list's context menu at a point of its viewport, and its double-click.
-    void ShowListMenu(const QPoint& position);
-    void OnListDoubleClick(const QModelIndex& index);
-    // The one selected row's saved file; empty unless exactly one Done row is selected.
-    QString SelectedSavedFile() const;
-    void OpenFile(const QString& path);
-    // The file selected in the file manager, else its folder opened.
-    void ShowFileInFolder(const QString& path);
     void PasteClipboard();
-    // Shown in the status panel instead of the row's status until the selection changes.
-    void ShowNotice(const QString& notice);
-    void TellOpenFailed(const QString& path);
 
     std::unique_ptr<DownloadQueue> queue_;
     QMenuBar* menuBar_ = nullptr;
     CProgressListCtrl* list_ = nullptr;
     QLineEdit* folderField_ = nullptr;
-    CStatusPanel* statusPanel_ = nullptr;
-    QTimer statusTimer_;
-    QString notice_;
-    DesktopNotifier notifier_;
-    QString lastDoneStatus_;
-    QString lastDoneFile_;
+    // They refer to the queue: declared after it, they are destroyed before it.
+    std::unique_ptr<ListSelection> selection_;
+    std::unique_ptr<StatusPanelFeed> statusFeed_;
+    std::unique_ptr<DesktopOpener> opener_;
+    std::unique_ptr<DownloadListMenu> listMenu_;
+    std::unique_ptr<DownloadNotifications> notifications_;
 };
