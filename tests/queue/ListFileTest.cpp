@@ -3,6 +3,7 @@
 #include "ListFile.h"
 #include "QueueTestSupport.h"
 #include "Settings.h"
+#include "SmallFileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,6 +111,26 @@ TEST_F(ListFileTest, AListIsNeverReplacedByASmallerOneForALostSetting) {
     EXPECT_FALSE(restarted.SaveList());
     EXPECT_EQ(ReadSetting(ListPathSetting), gone);
     EXPECT_EQ(FileBytes(DefaultPath()), kept) << "no default tried";
+}
+
+// A save whose bytes cannot be written (a full disk) leaves the list on disk as it was.
+TEST_F(ListFileTest, AFullDiskLeavesTheListAsItWas) {
+    SmallFileSystem small("64k");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << small.Error() << ")";
+    }
+    const std::string path = small.Path().toStdString() + "/download.dat";
+    WriteSetting(ListPathSetting, path);
+    queue.AddUrls("http://x/a");
+    ASSERT_TRUE(queue.SaveList());
+    const QByteArray kept = FileBytes(path);
+    QFile filler(small.Path() + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(4096, 'f')) > 0) {
+    }
+    queue.AddUrls("http://x/b");
+    EXPECT_FALSE(queue.SaveList());
+    EXPECT_EQ(FileBytes(path), kept);
 }
 
 // Without any teardown the file holds each change a moment later, as an exit at that moment
