@@ -33,13 +33,14 @@ public:
         process_.kill();
         process_.waitForFinished(5000);
     }
-    bool Ready(int milliseconds = 5000) {
+    // Also after a stale lock's few seconds of hand-over attempts.
+    bool Ready() {
         return QTest::qWaitFor(
                    [this] {
                        return Output().contains("ready\n") ||
                               process_.state() == QProcess::NotRunning;
                    },
-                   milliseconds) &&
+                   10000) &&
                output_.contains("ready\n");
     }
     const QByteArray& Output() {
@@ -200,7 +201,7 @@ TEST_F(ProcessTest, AStaleLockIsTakenOver) {
             file.close();
         }
         Program program({});
-        EXPECT_TRUE(program.Ready(10000)); // after the hand-over's few seconds of trying
+        EXPECT_TRUE(program.Ready());
     }
 }
 
