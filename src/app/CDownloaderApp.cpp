@@ -1,6 +1,7 @@
 #include "CDownloaderApp.h"
 
 #include "CDownloaderDlg.h"
+#include "CommandLine.h"
 #include "DownloadQueue.h"
 #include "ListFile.h"
 #include "NewVersionBridge.h"
@@ -8,9 +9,13 @@
 #include "SingleInstance.h"
 
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -26,7 +31,33 @@ void OnSignal(int) {
     [[maybe_unused]] const auto written = write(signalPipe[0], &byte, 1);
 }
 
+const QString MessageCaption = QStringLiteral("Dartflux");
+const QString NotAnswering =
+    QStringLiteral("Dartflux already runs with this list, but does not answer.");
+
 } // namespace
+
+int CDownloaderApp::Run(int argc, char** argv) {
+    QStringList urls;
+    std::unique_ptr<SingleInstance> instance;
+    ListClaim claim = ListClaim::Unanswered;
+    {
+        const QCoreApplication application(argc, argv);
+        urls = UrlsFromCommandLine(application);
+        instance = std::make_unique<SingleInstance>(QString::fromStdString(ListFilePath()));
+        claim = instance->Claim(urls.join('\n').toUtf8());
+    }
+    if (claim == ListClaim::HandedOver) {
+        return 0;
+    }
+    if (claim == ListClaim::Unanswered) {
+        // Also where no window can tell it.
+        QTextStream(stderr) << NotAnswering << '\n';
+    }
+    int qtArgumentCount = QtArgumentCount(argc, argv);
+    CDownloaderApp application(qtArgumentCount, argv);
+    return application.InitInstance(*instance, claim, urls);
+}
 
 CDownloaderApp::CDownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(LoadIconResource(140));
@@ -54,13 +85,11 @@ CDownloaderApp::~CDownloaderApp() {
     signal(SIGINT, SIG_DFL);
 }
 
-bool CDownloaderApp::InitInstance(const QStringList& urls) {
-    SingleInstance instance(QString::fromStdString(ListFilePath()));
-    if (!instance.Acquire()) {
-        if (!instance.HandOver(urls.join('\n').toUtf8())) {
-            QTextStream(stderr) << "Dartflux already runs with this list, but does not answer.\n";
-        }
-        return false;
+int CDownloaderApp::InitInstance(SingleInstance& instance, ListClaim claim,
+                                 const QStringList& urls) {
+    if (claim == ListClaim::Unanswered) {
+        QMessageBox::critical(nullptr, MessageCaption, NotAnswering);
+        return 1;
     }
     CDownloaderDlg window;
     // Destroyed before the window: its teardown never waits for a question to be answered.
@@ -72,11 +101,27 @@ bool CDownloaderApp::InitInstance(const QStringList& urls) {
                 window.raise();
                 window.activateWindow();
             });
+    QString notice;
+    if (claim == ListClaim::Unwritable) {
+        const QString folder = QFileInfo(QString::fromStdString(ListFilePath())).absolutePath();
+        notice = QStringLiteral("The folder of the download list:\n\n%1\n\ncan not be written "
+                                "to. The list will not be kept.")
+                     .arg(QDir::toNativeSeparators(folder));
+    } else if (const QString error = instance.Listen(); !error.isEmpty()) {
+        notice = QStringLiteral("URLs given to a later start of Dartflux can not reach this "
+                                "window: %1.")
+                     .arg(error);
+    }
+    if (!notice.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, notice] {
+            QMessageBox::warning(&window, MessageCaption, notice);
+        });
+    }
     window.AddAndStart(urls.join('\n').toStdString());
     mainWindow_ = &window;
     window.exec();
     mainWindow_ = nullptr;
-    return false;
+    return 0;
 }
 
 void CDownloaderApp::OnTerminationSignal() {

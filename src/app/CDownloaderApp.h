@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SingleInstance.h"
+
 #include <QApplication>
 #include <QStringList>
 
@@ -17,15 +19,20 @@ class CDownloaderApp : public QApplication {
     Q_OBJECT
 
 public:
+    // The whole program, from the command line to the exit code. The command line and the
+    // hand-over to a running instance come first, without a display; Qt's application object
+    // never sees what follows "--".
+    static int Run(int argc, char** argv);
+
     CDownloaderApp(int& argc, char** argv);
     ~CDownloaderApp() override;
 
-    // Runs the main window, with the given URLs added and started, and returns when it has been
-    // torn down. When another instance runs with the same list, hands the URLs to it instead.
-    // Always false: there is nothing to run afterwards.
-    bool InitInstance(const QStringList& urls = {});
-
 private:
+    // Runs the main window, with the given URLs added and started, and returns the exit code
+    // once it has been torn down. A list that is not kept, or URLs that later starts cannot hand
+    // over, are said in a message box. Fails, saying so, when a live instance that holds the list
+    // does not answer.
+    int InitInstance(SingleInstance& instance, ListClaim claim, const QStringList& urls);
     void OnTerminationSignal();
     // Ends every dialog over the main window as cancelled, then the main window.
     void CloseEverything();

@@ -5,8 +5,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-QStringList UrlsFromCommandLine(int argc, char** argv) {
-    const QCoreApplication application(argc, argv);
+#include <cstring>
+
+QStringList UrlsFromCommandLine(const QCoreApplication& application) {
     QCoreApplication::setApplicationVersion(
         QString::fromLatin1(ProgramVersion.data(), static_cast<qsizetype>(ProgramVersion.size())));
     QCommandLineParser parser;
@@ -17,4 +18,12 @@ QStringList UrlsFromCommandLine(int argc, char** argv) {
     parser.addPositionalArgument("URL", "Downloads to add to the list and start.", "[URL...]");
     parser.process(application);
     return parser.positionalArguments();
+}
+
+int QtArgumentCount(int argc, const char* const* argv) {
+    int count = 0;
+    while (count < argc && std::strcmp(argv[count], "--") != 0) {
+        ++count;
+    }
+    return count;
 }

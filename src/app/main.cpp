@@ -1,9 +1,5 @@
 #include "CDownloaderApp.h"
-#include "CommandLine.h"
 
 int main(int argc, char* argv[]) {
-    const QStringList urls = UrlsFromCommandLine(argc, argv);
-    CDownloaderApp application(argc, argv);
-    application.InitInstance(urls);
-    return 0;
+    return CDownloaderApp::Run(argc, argv);
 }

@@ -179,5 +179,7 @@ bool SaveListFile(const DownloadItems& items, QueueRun run) {
         WriteSetting(ListPathSetting, path);
     }
     WriteList(file, items, run);
-    return file.commit();
+    // QSaveFile renames its file even when the buffered bytes could not be written (a full
+    // disk): the old list would become an empty one.
+    return file.flush() && file.commit();
 }

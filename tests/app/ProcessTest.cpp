@@ -6,8 +6,10 @@
 #include "TestHttpServer.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,12 +33,19 @@ public:
         process_.kill();
         process_.waitForFinished(5000);
     }
+    // Also after a stale lock's few seconds of hand-over attempts.
     bool Ready() {
-        return QTest::qWaitFor([this] {
-                   output_ += process_.readAllStandardOutput();
-                   return output_.contains("ready\n") || process_.state() == QProcess::NotRunning;
-               }) &&
+        return QTest::qWaitFor(
+                   [this] {
+                       return Output().contains("ready\n") ||
+                              process_.state() == QProcess::NotRunning;
+                   },
+                   10000) &&
                output_.contains("ready\n");
+    }
+    const QByteArray& Output() {
+        output_ += process_.readAllStandardOutput();
+        return output_;
     }
     void Signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
     bool EndsWithin(int milliseconds) { return process_.waitForFinished(milliseconds); }
@@ -157,6 +166,69 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         EXPECT_TRUE(range.starts_with("bytes=")) << range;
         EXPECT_GE(std::stoll(range.substr(6)), kept) << range;
     }
+}
+
+// A list folder that takes no lock (a full or read-only home) still starts, without a hand-over,
+// and says once that the list will not be kept.
+TEST_F(ProcessTest, AnUnwritableListFolderStartsAndSaysSoOnce) {
+    const QString notAFolder = downloads.filePath("file");
+    QFile(notAFolder).open(QIODevice::WriteOnly);
+    WriteSetting(ListPathSetting, notAFolder.toStdString() + "/download.dat");
+    Program program({});
+    ASSERT_TRUE(program.Ready());
+    const QByteArray message = "message: The folder of the download list:\\n\\n" +
+                               notAFolder.toUtf8() +
+                               "\\n\\ncan not be written to. The list will not be kept.\n";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program.Output().contains(message); }));
+    program.Signal(SIGTERM);
+    ASSERT_TRUE(program.EndsWithin(5000));
+    EXPECT_EQ(program.Process().exitCode(), 0);
+    EXPECT_EQ(program.Output().count("message: "), 1);
+}
+
+// A lock beside the list that nobody can be shown to hold on this host, with nobody answering,
+// is taken over.
+TEST_F(ProcessTest, AStaleLockIsTakenOver) {
+    const QString lock = QString::fromStdString(DefaultListPath()) + ".lock";
+    for (const char* content : {"", "garbage\n", "1\ndartflux\nanother-host.invalid\n", "link"}) {
+        SCOPED_TRACE(content);
+        QFile::remove(lock);
+        QFile file(lock);
+        if (content == std::string("link")) {
+            QFile::link(downloads.filePath("nothing"), lock);
+        } else if (file.open(QIODevice::WriteOnly)) {
+            file.write(content);
+            file.close();
+        }
+        Program program({});
+        EXPECT_TRUE(program.Ready());
+    }
+}
+
+// Qt never sees what follows "--" (-platform foo there would end the start); the hand-over socket
+// is in the runtime folder; a connection that sends nothing and one that announces too much are
+// closed while a real hand-over still arrives.
+TEST_F(ProcessTest, TheHandOverSocketIsPrivateAndBounded) {
+    Program first({"--", "-platform", "foo"});
+    ASSERT_TRUE(first.Ready());
+    const QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    const QStringList sockets = runtime.entryList({"dartflux-*"}, QDir::System);
+    ASSERT_EQ(sockets.size(), 1);
+    QLocalSocket idle;
+    QLocalSocket oversized;
+    for (QLocalSocket* socket : {&idle, &oversized}) {
+        socket->connectToServer(runtime.filePath(sockets[0]));
+        ASSERT_TRUE(socket->waitForConnected(1000));
+    }
+    oversized.write(QByteArray("\x00\x10\x00\x01", 4)); // 1 MiB and one byte
+    oversized.flush();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return oversized.state() == QLocalSocket::UnconnectedState; }));
+    EXPECT_EQ(idle.state(), QLocalSocket::ConnectedState);
+    Program second({QString::fromStdString(server.Url("/handed"))});
+    ASSERT_TRUE(second.EndsWithin(8000));
+    EXPECT_EQ(second.Process().exitCode(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return idle.state() == QLocalSocket::UnconnectedState; }));
 }
 
 TEST(CommandLineTest, HelpAndVersionAnswerWithoutAWindow) {

@@ -1,27 +1,46 @@
-// The real program, with a script: it starts as the program does with the URLs given as
-// arguments, and once its window runs says "ready" on its standard output and then runs the
-// commands given as --command=ID (--command=new-version asks the new-version question). Tests run
-// it as a separate process to kill or terminate it mid-transfer or with a dialog open.
+// The real program, with a script: it starts as the program does with the arguments given, and
+// once its window runs says "ready" on its standard output and then runs the commands given as
+// --command=ID (--command=new-version asks the new-version question). The text of every message
+// box that opens is said as "message: TEXT" (line breaks as "\n"). Tests run it as a separate
+// process to kill or terminate it mid-transfer or with a dialog open.
 #include "CDownloaderApp.h"
 #include "CDownloaderDlg.h"
 #include "DownloadQueue.h"
 
+#include <QMessageBox>
 #include <QStringList>
 #include <QTextStream>
 #include <QTimer>
 
-int main(int argc, char* argv[]) {
-    CDownloaderApp application(argc, argv);
-    QStringList urls;
-    QStringList commands;
-    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
-        if (argument.startsWith("--command=")) {
-            commands.append(argument.mid(10));
-        } else {
-            urls.append(argument);
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+QStringList commands;
+
+class MessageBoxReporter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (auto* box = qobject_cast<QMessageBox*>(object); box && event->type() == QEvent::Show) {
+            QTextStream(stdout) << "message: " << box->text().replace('\n', "\\n") << Qt::endl;
         }
+        return false;
     }
-    QTimer::singleShot(0, &application, [commands] {
+};
+
+// Runs as each application object is made; the script needs the one of the window.
+void Script() {
+    auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (application == nullptr) {
+        return;
+    }
+    application->installEventFilter(new MessageBoxReporter(application));
+    QTimer::singleShot(0, application, [] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<CDownloaderDlg*>(widget);
             if (window == nullptr) {
@@ -37,6 +56,20 @@ int main(int argc, char* argv[]) {
             }
         }
     });
-    application.InitInstance(urls);
-    return 0;
+}
+Q_COREAPP_STARTUP_FUNCTION(Script)
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<char*> arguments; // the program's own, without the script
+    for (char* argument : std::span(argv, static_cast<std::size_t>(argc))) {
+        if (std::string_view(argument).starts_with("--command=")) {
+            commands.append(QString::fromLocal8Bit(argument + 10));
+        } else {
+            arguments.push_back(argument);
+        }
+    }
+    arguments.push_back(nullptr);
+    return CDownloaderApp::Run(static_cast<int>(arguments.size()) - 1, arguments.data());
 }

@@ -4,6 +4,7 @@
 #include "QueueTestSupport.h"
 #include "RowText.h"
 #include "Settings.h"
+#include "SmallFileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,6 +163,26 @@ TEST_F(ListFileTest, ALongListAndItsScatteredRemovalsReachTheFile) {
     queue.SetAutoSave(true);
     queue.OnRemove(everyOther);
     EXPECT_TRUE(QTest::qWaitFor([&] { return LoadListFile().size() == 300; }));
+}
+
+// A save whose bytes cannot be written (a full disk) leaves the list on disk as it was.
+TEST_F(ListFileTest, AFullDiskLeavesTheListAsItWas) {
+    SmallFileSystem small("64k");
+    if (!small.Mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << small.Error() << ")";
+    }
+    const std::string path = small.Path().toStdString() + "/download.dat";
+    WriteSetting(ListPathSetting, path);
+    queue.AddUrls("http://x/a");
+    ASSERT_TRUE(queue.SaveList());
+    const QByteArray kept = FileBytes(path);
+    QFile filler(small.Path() + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(4096, 'f')) > 0) {
+    }
+    queue.AddUrls("http://x/b");
+    EXPECT_FALSE(queue.SaveList());
+    EXPECT_EQ(FileBytes(path), kept);
 }
 
 // Without any teardown the file holds each change a moment later, as an exit at that moment
