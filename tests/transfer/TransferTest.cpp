@@ -168,82 +168,6 @@ TEST_F(TransferTest, AResumeAppendsOnlyTheExactRestOfTheKnownFile) {
     }
 }
 
-TEST_F(TransferTest, FailuresNameTheirStepAndKeepTheBytesThatArrived) {
-    int asked = 0;
-    RecordingOwner* asking = nullptr;
-    std::string namedWhenAsked;
-    SetNewVersionHook([&] {
-        ++asked;
-        namedWhenAsked += (asking->names.empty() ? "-" : asking->names.back()) + " ";
-    });
-    server.Get("/status/([0-9]+)", [](const httplib::Request& request,
-                                      httplib::Response& response) {
-        if (request.has_param("v")) {
-            response.set_header("ActualDFXVersion", request.get_param_value("v"));
-        }
-        Respond(response, std::stoi(request.path.substr(8)), response.headers, "<html>page</html>");
-    });
-    server.Get("/drop.bin", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(100000, "application/octet-stream",
-                                      [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                          return offset == 0 &&
-                                                 sink.write(std::string(50000, 'd').data(), 50000);
-                                      });
-    });
-    server.Get("/short.bin", [](const httplib::Request&, httplib::Response& response) {
-        Respond(response, 200, {{"Content-Length", "1000"}}, std::string(500, 's'));
-    });
-    const std::string here = "127.0.0.1:" + std::to_string(server.port());
-    const std::string refused = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
-    const auto withoutFile = [](Download& download) {
-        DiscardOutputFile(download.task.fileHandle);
-        download.task.fileHandle = NoFileHandle;
-    };
-    // Another file takes the temporary file's name while it downloads.
-    const auto replaced = [](Download& download) {
-        WriteFile(download.tempPath + "2", "other");
-        ::rename((download.tempPath + "2").c_str(), download.tempPath.c_str());
-    };
-    const struct {
-        std::string url;
-        std::function<void(Download&)> prepare;
-        int code, asks;
-        std::uint32_t error;
-        std::string kept;
-    } cases[] = {
-        {server.Url("/status/200?v=v.0.2"), {}, 0, 0, 0, ""},
-        {server.Url("/status/200?v=v.0.3"), {}, 0, 1, 0, ""},
-        {server.Url("/status/404?v="), {}, 8, 1, 404, "partial"},
-        {server.Url("/status/500"), {}, 8, 0, 500, "partial"},
-        {server.Url("/drop.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(50000, 'd')},
-        {server.Url("/short.bin?"), {}, 9, 0, CURLE_PARTIAL_FILE, std::string(500, 's')},
-        {server.Url("/status/200?"), replaced, 9, 0, ENOENT, "other"},
-        {refused, {}, 4, 0, CURLE_COULDNT_CONNECT, "partial"},
-        {"ftp://" + here + "/y", {}, 5, 0, CURLE_UNSUPPORTED_PROTOCOL, "partial"},
-        {"http://" + here + "/status/200", withoutFile, 9, 0, EBADF, "<missing>"},
-    };
-    for (const auto& c : cases) {
-        asked = 0;
-        // Resumed (of a known size), unless the whole body comes again ("?" in the URL).
-        const bool fresh = c.code == 0 || c.url.ends_with("?");
-        const auto download = Fetch(c.url, "partial", fresh ? 0 : 1000000, [&](Download& d) {
-            asking = &d.owner;
-            if (c.prepare) {
-                c.prepare(d);
-            }
-        });
-        SCOPED_TRACE(c.url);
-        EXPECT_EQ(download->owner.result.code, c.code);
-        EXPECT_EQ(download->owner.result.systemError, c.error);
-        EXPECT_EQ(download->owner.outcome,
-                  c.code == 0 ? TransferOutcome::Completed : TransferOutcome::Failed);
-        EXPECT_EQ(asked, c.asks) << "the version is checked on every final answer";
-        EXPECT_TRUE(c.code == 0 || ReadFile(download->tempPath) == c.kept) << "no error page";
-    }
-    EXPECT_EQ(namedWhenAsked, "200 - ") << "the row shows its name while the user is asked";
-    SetNewVersionHook({});
-}
-
 // The first 10000 bytes arrive at once, but are taken in reads of 4096 with a pause poll after
 // each.
 TEST_F(TransferTest, AStalledServerIsPausedAtOnceOrFailsAfterTheLimit) {
@@ -392,23 +316,40 @@ TEST_F(TransferTest, FilesOfOneHostShareAConnectionButNeverSkipTheCertificateChe
     ::unsetenv("SSL_CERT_FILE");
 }
 
-// Each kind of failure, then a good download over the same connections: it must end as if it
-// were the first of the run.
-TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
+// Each kind of failure names its step and keeps the bytes that arrived, never an error page; the
+// version header is checked on every final answer, with the row already named; and the next
+// download over the same connections ends as if it were the first of the run.
+TEST_F(TransferTest, FailuresNameTheirStepKeepTheirBytesAndLeaveNothingForTheNext) {
+    int asked = 0;
+    RecordingOwner* asking = nullptr;
+    std::string namedWhenAsked;
+    SetNewVersionHook([&] {
+        ++asked;
+        namedWhenAsked += (asking->names.empty() ? "-" : asking->names.back()) + " ";
+    });
     const std::string good = PatternBytes(200000, 5);
+    server.Get("/status/([0-9]+)", [](const httplib::Request& request,
+                                      httplib::Response& response) {
+        if (request.has_param("v")) {
+            response.set_header("ActualDFXVersion", request.get_param_value("v"));
+        }
+        Respond(response, std::stoi(request.path.substr(8)), response.headers, "<html>page</html>");
+    });
     server.Get("/good/.*", [good](const httplib::Request&, httplib::Response& response) {
         response.set_content(good, "application/octet-stream");
     });
     server.Get("/to/(.*)", [](const httplib::Request& request, httplib::Response& response) {
         response.set_redirect(request.path == "/to/loop" ? "/to/loop" : request.path.substr(4));
     });
-    server.Get("/missing",
-               [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
-    server.Get("/drop", [](const httplib::Request&, httplib::Response& response) {
+    server.Get("/drop.bin", [](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(100000, "application/octet-stream",
                                       [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                          return offset == 0 && sink.write("dddd", 4);
+                                          return offset == 0 &&
+                                                 sink.write(std::string(50000, 'd').data(), 50000);
                                       });
+    });
+    server.Get("/short.bin", [](const httplib::Request&, httplib::Response& response) {
+        Respond(response, 200, {{"Content-Length", "1000"}}, std::string(500, 's'));
     });
     server.GetStalling("/stall", 100000, "ssss");
     ASSERT_TRUE(TestHttpServer::MakeCertificate(PathOf("c.pem"), PathOf("c.key")));
@@ -417,51 +358,97 @@ TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
     ASSERT_TRUE(full.Mounted()) << full.Error();
     const std::string here = "127.0.0.1:" + std::to_string(server.port());
     const auto connections = std::make_shared<ConnectionShare>();
+    const auto withoutFile = [](Download& d) {
+        DiscardOutputFile(d.task.fileHandle);
+        d.task.fileHandle = NoFileHandle;
+    };
+    const auto replaced = [](Download& d) { // another file takes the name while it downloads
+        WriteFile(d.tempPath + "2", "other");
+        ::rename((d.tempPath + "2").c_str(), d.tempPath.c_str());
+    };
     const auto intoFullDisk = [&full](Download& d) {
         DiscardOutputFile(d.task.fileHandle);
         d.tempPath.clear();
         d.task.fileHandle = OpenOutputFile(full.Path().toStdString(), d.tempPath);
     };
+    const auto paused = [](Download& d) { d.owner.pauseRequested = true; };
+    using enum TransferOutcome;
+    const std::optional<std::string> partial = "partial";
     const struct {
         std::string url;
         std::function<void(Download&)> prepare;
-        int code;
+        TransferOutcome outcome;
+        int code, asks;
         std::uint32_t error;
+        std::optional<std::string> kept;
         std::string sentTo;
     } cases[] = {
-        {"http://nosuchhost.invalid/a", {}, 4, CURLE_COULDNT_RESOLVE_HOST, ""},
-        {"http://127.0.0.1:99999/a", {}, 5, CURLE_URL_MALFORMAT, ""},
-        {"http:///a", {}, 5, CURLE_URL_MALFORMAT, ""},
+        {server.Url("/status/200?v=v.0.2"), {}, Completed, 0, 0, 0, {}, ""},
+        {server.Url("/status/200?v=v.0.3"), {}, Completed, 0, 1, 0, {}, ""},
+        {server.Url("/status/404?v="), {}, Failed, 8, 1, 404, partial, ""},
+        {server.Url("/status/500"), {}, Failed, 8, 0, 500, partial, ""},
+        {server.Url("/drop.bin?"),
+         {},
+         Failed,
+         9,
+         0,
+         CURLE_PARTIAL_FILE,
+         std::string(50000, 'd'),
+         ""},
+        {server.Url("/short.bin?"),
+         {},
+         Failed,
+         9,
+         0,
+         CURLE_PARTIAL_FILE,
+         std::string(500, 's'),
+         ""},
+        {server.Url("/status/200?"), replaced, Failed, 9, 0, ENOENT, "other", ""},
+        {server.Url("/status/200"), withoutFile, Failed, 9, 0, EBADF, {}, ""},
+        {server.Url("/good/full?"), intoFullDisk, Failed, 9, 0, ENOSPC, {}, ""},
+        {server.Url("/good/paused?"), paused, Paused, 0, 0, 0, {}, ""},
+        {"http://nosuchhost.invalid/a", {}, Failed, 4, 0, CURLE_COULDNT_RESOLVE_HOST, partial, ""},
+        {"http://127.0.0.1:99999/a", {}, Failed, 5, 0, CURLE_URL_MALFORMAT, partial, ""},
+        {"http:///a", {}, Failed, 5, 0, CURLE_URL_MALFORMAT, partial, ""},
         {"http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/a",
          {},
+         Failed,
          4,
+         0,
          CURLE_COULDNT_CONNECT,
+         partial,
          ""},
-        {server.Url("/drop"), {}, 9, CURLE_PARTIAL_FILE, ""},
-        // The retry's answer stalls before its first byte.
-        {server.Url("/stall"), {}, 8, CURLE_OPERATION_TIMEDOUT, ""},
-        {"https://" + here + "/good/a", {}, 4, CURLE_SSL_CONNECT_ERROR, ""},
-        {untrusted.Url("/a"), {}, 4, CURLE_PEER_FAILED_VERIFICATION, ""},
-        {server.Url("/missing"), {}, 8, 404, ""},
-        {server.Url("/to/loop"), {}, 8, CURLE_TOO_MANY_REDIRECTS, ""},
+        // The answer to the Range request stalls before its first byte.
+        {server.Url("/stall"), {}, Failed, 8, 0, CURLE_OPERATION_TIMEDOUT, partial, ""},
+        {"https://" + here + "/good/a", {}, Failed, 4, 0, CURLE_SSL_CONNECT_ERROR, partial, ""},
+        {untrusted.Url("/a"), {}, Failed, 4, 0, CURLE_PEER_FAILED_VERIFICATION, partial, ""},
+        {server.Url("/to/loop"), {}, Failed, 8, 0, CURLE_TOO_MANY_REDIRECTS, partial, ""},
         {server.Url("/to/ftp://" + here + "/a"),
          {},
+         Failed,
          5,
+         0,
          CURLE_UNSUPPORTED_PROTOCOL,
+         partial,
          "ftp://" + here + "/a"},
         {server.Url("/to/file:///etc/passwd"),
          {},
+         Failed,
          5,
+         0,
          CURLE_UNSUPPORTED_PROTOCOL,
+         partial,
          "file:///etc/passwd"},
-        {"ftp://" + here + "/a", {}, 5, CURLE_UNSUPPORTED_PROTOCOL, ""},
-        {server.Url("/good/full"), intoFullDisk, 9, ENOSPC, ""},
-        {server.Url("/good/paused"), [](Download& d) { d.owner.pauseRequested = true; }, 0, 0, ""},
+        {"ftp://" + here + "/a", {}, Failed, 5, 0, CURLE_UNSUPPORTED_PROTOCOL, partial, ""},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.url);
-        const auto failed = Fetch(c.url, "", 0, [&](Download& d) {
+        asked = 0;
+        // Resumed (of a known size), unless the whole body comes again ("?" in the URL).
+        const bool fresh = c.outcome == Completed || c.url.ends_with("?");
+        const auto failed = Fetch(c.url, "partial", fresh ? 0 : 1000000, [&](Download& d) {
+            asking = &d.owner;
             d.task.connections = connections;
             d.task.retries = 1; // the retry too meets the same failure, not a spoilt handle
             d.task.firstRetryDelay = 10ms;
@@ -470,17 +457,21 @@ TEST_F(TransferTest, AFailureOfAnyKindLeavesNothingForTheNextDownload) {
                 c.prepare(d);
             }
         });
-        EXPECT_NE(failed->owner.outcome, TransferOutcome::Completed);
+        EXPECT_EQ(failed->owner.outcome, c.outcome);
         EXPECT_EQ(failed->owner.result.code, c.code);
         EXPECT_EQ(failed->owner.result.systemError, c.error);
+        EXPECT_EQ(asked, c.asks);
+        EXPECT_TRUE(!c.kept || ReadFile(failed->tempPath) == *c.kept) << "no error page";
         EXPECT_EQ(failed->owner.end.failure.redirectTarget, c.sentTo);
 
         const std::string name = "g" + std::to_string(i);
         const auto next = Fetch(server.Url("/good/" + name), "", 0,
                                 [&](Download& d) { d.task.connections = connections; });
-        EXPECT_EQ(next->owner.outcome, TransferOutcome::Completed);
+        EXPECT_EQ(next->owner.outcome, Completed);
         EXPECT_TRUE(ReadFile(PathOf(name)) == good) << "the next download is whole";
     }
+    EXPECT_EQ(namedWhenAsked, "200 - ") << "the row shows its name while the user is asked";
+    SetNewVersionHook({});
 }
 
 // The kept validator goes out as If-Range: the same file goes on, a changed one comes whole. A
