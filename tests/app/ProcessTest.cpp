@@ -6,6 +6,7 @@
 #include "TestHttpServer.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -138,7 +139,12 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
                 return kept > 0 && items[0]->totalSize == 3000000;
             },
             20000));
-        // A second start on the same list hands its URL over and ends without a window.
+        // A second start on the same list hands its URL over and ends without a window, however
+        // old the running instance's lock file is.
+        QFile lockFile(QString::fromStdString(DefaultListPath()) + ".lock");
+        ASSERT_TRUE(lockFile.open(QIODevice::ReadWrite) &&
+                    lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                         QFileDevice::FileModificationTime));
         const std::string handed = server.Url("/slow/second" + std::to_string(signal));
         Program second({QString::fromStdString(handed)});
         EXPECT_TRUE(second.EndsWithin(8000));
