@@ -217,6 +217,7 @@ TEST_F(ScriptedQueueTest, ReportsFollowTheActiveItemWhileRowsAroundItGoAndEndWit
     transfers.runs.back().control->MarkFinished();
     DeliverReports();
     EXPECT_EQ(States(), "RDP");
+    EXPECT_EQ(queue.Item(1).percent, 37) << "a report after the finish changes nothing";
     EXPECT_EQ(queue.Item(2).percent, 0);
 }
 
