@@ -88,9 +88,10 @@ FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path) {
     return NoFileHandle;
 }
 
-int WriteAll(int fd, const char* data, std::size_t size) {
+int WriteAll(int fd, const char* data, std::size_t size, std::int64_t offset) {
     while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+        const ssize_t written =
+            offset < 0 ? ::write(fd, data, size) : ::pwrite(fd, data, size, offset);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -99,6 +100,7 @@ int WriteAll(int fd, const char* data, std::size_t size) {
         }
         data += written;
         size -= static_cast<std::size_t>(written);
+        offset = offset < 0 ? offset : offset + written;
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "FileHandle.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // The file system calls under the output files: new files, whole writes, names and moves that
@@ -25,8 +26,9 @@ int OpenForAppending(const std::string& path, int extraFlags);
 // left open for appending. Returns the handle and sets path, or NoFileHandle.
 FileHandle CreateUniqueTempFile(const std::string& folder, std::string& path);
 
-// Writes all of data, retrying short writes; 0 or the errno (ENOSPC for a write of nothing).
-int WriteAll(int fd, const char* data, std::size_t size);
+// Writes all of data, at offset when it is not negative (else at the file's position), retrying
+// short writes; 0 or the errno (ENOSPC for a write of nothing).
+int WriteAll(int fd, const char* data, std::size_t size, std::int64_t offset = -1);
 
 // The move that never replaces. Best uses renameat2(RENAME_NOREPLACE) and falls back to
 // link + unlink when the file system does not support it, then to reserving the name with an

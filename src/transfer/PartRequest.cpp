@@ -1,6 +1,7 @@
 #include "PartRequest.h"
 
 #include "FailureRules.h"
+#include "FileOperations.h"
 #include "ResponseRules.h"
 
 #include <algorithm>
@@ -14,23 +15,6 @@ namespace {
 // of WriteSize.
 constexpr std::size_t ReadSize = 4096;
 constexpr std::size_t WriteSize = 64 * 1024;
-
-// Writes all of data at offset; 0 or the errno (ENOSPC for a write of nothing).
-int WriteAllAt(int fd, const char* data, std::size_t size, std::int64_t offset) {
-    while (size > 0) {
-        const ssize_t written = ::pwrite(fd, data, size, offset);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return written < 0 ? errno : ENOSPC;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += written;
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -158,7 +142,7 @@ bool PartRequest::OnPoll(std::int64_t bytesReceived) {
 
 bool PartRequest::WritePending() {
     const std::int64_t offset = next_ - static_cast<std::int64_t>(pending_.size());
-    const int error = WriteAllAt(file_, pending_.data(), pending_.size(), offset);
+    const int error = WriteAll(file_, pending_.data(), pending_.size(), offset);
     if (error != 0) {
         ended_ = PartEnd::WriteFailed;
         failure_ = {{BodyStep, static_cast<std::uint32_t>(error)}, ErrorSource::FileWrite};

@@ -6,7 +6,6 @@
 #include "CStatusPanel.h"
 #include "ControlLookup.h"
 #include "DownloadListRoles.h"
-#include "DrawKeyedBitmap.h"
 #include "ResourceImages.h"
 
 #include <QApplication>
@@ -39,21 +38,6 @@ static void Drag(QWidget* widget, QPoint at, QPoint offset) {
     QTest::mouseMove(widget, widget->mapFromGlobal(pressGlobal + offset / 2));
     QTest::mouseMove(widget, widget->mapFromGlobal(pressGlobal + offset));
     QTest::mouseRelease(widget, Qt::LeftButton, {}, widget->mapFromGlobal(pressGlobal + offset));
-}
-
-TEST(DrawKeyedBitmap, CopiesEveryPixelButMagentaExactlyWhateverThePainterIsSetTo) {
-    // The picture drawn on green: the green stays under magenta only.
-    const QRgb drawn[] = {0xFF00FF00, 0xFFFE00FF, 0xFF102030};
-    QImage target(3, 1, QImage::Format_ARGB32);
-    target.fill(0xFF00FF00);
-    QPainter painter(&target);
-    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
-    painter.setOpacity(0.5);
-    DrawKeyedBitmap(painter, 0, 0,
-                    QImage(reinterpret_cast<const uchar*>(kIcon), 3, 1, QImage::Format_ARGB32));
-    EXPECT_EQ(painter.opacity(), 0.5);
-    painter.end();
-    EXPECT_EQ(target, QImage(reinterpret_cast<const uchar*>(drawn), 3, 1, QImage::Format_ARGB32));
 }
 
 TEST(ProgressList, PaintsTheModelsColoursAndTheBarNeverSortsAndKeepsInsertAndDeleteReleases) {

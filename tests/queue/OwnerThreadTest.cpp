@@ -34,22 +34,6 @@ protected:
     std::unique_ptr<NewVersionBridge> bridge = std::make_unique<NewVersionBridge>(queue);
 };
 
-TEST_F(OwnerThreadTest, TheNewVersionNoticeHoldsTheTransferUntilAnswered) {
-    std::atomic<bool> returned{false};
-    bool returnedWhenAsked = true;
-    queue.SetNewVersionQuestion([&] {
-        returnedWhenAsked = returned;
-        return true;
-    });
-    worker = std::thread([&] {
-        CheckServerVersion("v.0.3");
-        returned = true;
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return returned.load(); }));
-    EXPECT_FALSE(returnedWhenAsked);
-    EXPECT_EQ(queue.Count(), 1);
-}
-
 TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
     std::atomic<bool> noticeReturned{false};
     queue.SetNewVersionQuestion([&] {

@@ -94,19 +94,6 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     DiscardOutputFile(opened.handle);
 }
 
-TEST_F(OutputFilesTest, FailedOpensAndForeignHandlesNeverActOnFiles) {
-    std::string temp;
-    EXPECT_EQ(OpenOutputFile(In("missing"), temp), NoFileHandle);
-    EXPECT_EQ(SetOutputFileName(NoFileHandle, "a.bin"), "a.bin");
-    EXPECT_EQ(CompleteOutputFile(NoFileHandle).error, EBADF);
-    const int foreign = ::open(In("foreign.bin").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    EXPECT_EQ(RecreateOutputFile(foreign), NoFileHandle);
-    EXPECT_EQ(CompleteOutputFile(foreign).error, EBADF);
-    DiscardOutputFile(foreign);
-    EXPECT_TRUE(IsOpen(foreign)) << "a descriptor that is not ours is never closed";
-    ::close(foreign);
-}
-
 // A kept validator goes into an If-Range line: one that could end the line is never read back.
 TEST_F(OutputFilesTest, AKeptValidatorWithControlBytesIsNotReadBack) {
     const Opened opened = Open("partial");
