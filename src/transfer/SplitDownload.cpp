@@ -16,6 +16,8 @@ constexpr std::int64_t MinPartSize = 512 * 1024;
 // A download splits only when at least this much is left.
 constexpr std::int64_t SplitThreshold = 4 * 1024 * 1024;
 constexpr auto StoreInterval = std::chrono::seconds(1);
+// The time between two flushes is at least this many times what the last one took.
+constexpr int StoreCostShare = 20;
 // The longest wait for the connections, so that a pause is seen in time.
 constexpr int PollMilliseconds = 250;
 
@@ -75,6 +77,7 @@ SplitEnd SplitDownload::Run(const PartMap& written, int& connectionLimit) {
 
     std::optional<SplitEnd> end;
     auto lastStore = Clock::now();
+    Clock::duration storeCost{};
     while (!end) {
         if (!StartParts(connectionLimit)) {
             end = SplitEnd::Failed;
@@ -91,11 +94,14 @@ SplitEnd SplitDownload::Run(const PartMap& written, int& connectionLimit) {
         } else if (parts_.empty() && open_.empty()) {
             end = written_.IsComplete() ? SplitEnd::Completed
                                         : Fail({{BodyStep, CURLE_PARTIAL_FILE}});
-        } else if (Clock::now() - lastStore >= StoreInterval) {
+        } else if (Clock::now() - lastStore >=
+                   std::max<Clock::duration>(StoreInterval, StoreCostShare * storeCost)) {
+            // Flushing stops every connection: a file that flushes slowly is flushed less often.
             lastStore = Clock::now();
             if (const int error = StoreProgress(); error != 0) {
                 end = Fail({{BodyStep, static_cast<std::uint32_t>(error)}, ErrorSource::FileWrite});
             }
+            storeCost = Clock::now() - lastStore;
         }
         if (!end) {
             report_(received_, ReceivingConnections());
