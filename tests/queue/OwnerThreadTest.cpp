@@ -2,12 +2,10 @@
 #include "ListFile.h"
 #include "NewVersionBridge.h"
 #include "QueueTestSupport.h"
-#include "Settings.h"
 #include "VersionCheck.h"
 
 #include <QSignalSpy>
 
-#include <atomic>
 #include <thread>
 
 namespace {
@@ -35,7 +33,6 @@ protected:
 };
 
 TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
-    std::atomic<bool> noticeReturned{false};
     queue.SetNewVersionQuestion([&] {
         queue.Teardown(); // the window closes while its question is open
         return true;
@@ -44,9 +41,8 @@ TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
     queue.AddUrls("http://h/a\nhttp://h/b");
     queue.OnStartAll();
     const auto control = transfers.runs.back().control;
-    RunTransfer([&noticeReturned](TransferControl& control) {
+    RunTransfer([](TransferControl& control) {
         NotifyNewVersion(); // waits until answered or nobody listens any more
-        noticeReturned = true;
         while (!control.IsAbortRequested()) {
             std::this_thread::yield();
         }
