@@ -10,6 +10,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 
 namespace {
@@ -44,7 +46,24 @@ DownloadListMenu::DownloadListMenu(CProgressListCtrl& list, DownloadQueue& queue
     : QObject(parent), list_(list), queue_(queue), selection_(selection), opener_(opener) {
     list_.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&list_, &QWidget::customContextMenuRequested, this, &DownloadListMenu::Show);
+    list_.installEventFilter(this);
     connect(&list_, &QAbstractItemView::doubleClicked, this, &DownloadListMenu::OnDoubleClick);
+}
+
+bool DownloadListMenu::eventFilter(QObject* watched, QEvent* event) {
+    const bool menuKey =
+        event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    const bool shiftF10 = event->type() == QEvent::KeyPress &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
+    if (!menuKey && !shiftF10) {
+        return QObject::eventFilter(watched, event);
+    }
+    // From the keyboard the menu is the selection's, shown at the current row.
+    const QRect current = list_.visualRect(list_.currentIndex());
+    Popup(!selection_.Rows().empty(), current.isValid() ? current.center() : QPoint());
+    return true;
 }
 
 void DownloadListMenu::Show(const QPoint& position) {
@@ -54,12 +73,16 @@ void DownloadListMenu::Show(const QPoint& position) {
         list_.selectionModel()->select(index, QItemSelectionModel::ClearAndSelect |
                                                   QItemSelectionModel::Rows);
     }
+    Popup(index.isValid(), position);
+}
+
+void DownloadListMenu::Popup(bool overRows, const QPoint& position) {
     const std::string offered =
         CProgressListCtrl::OfferedText(QApplication::clipboard()->mimeData()).toStdString();
     auto* menu = new QMenu(list_.window());
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const ListMenuEntry& entry :
-         ListMenuEntries(queue_, selection_.Rows(), index.isValid(), offered)) {
+         ListMenuEntries(queue_, selection_.Rows(), overRows, offered)) {
         if (entry.action == ListAction::Start) {
             menu->addSeparator();
         }

@@ -21,9 +21,15 @@ public:
 signals:
     void commandChosen(int id);
 
+protected:
+    // The Menu key and Shift+F10 on the list open the menu of the selection.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    // The menu at a point of the list's viewport.
+    // The menu for a right click at a point of the list's viewport.
     void Show(const QPoint& position);
+    // The menu at a point of the viewport, for rows (overRows) or for the list's free area.
+    void Popup(bool overRows, const QPoint& position);
     void OnDoubleClick(const QModelIndex& index);
 
     CProgressListCtrl& list_;

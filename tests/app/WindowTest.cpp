@@ -42,6 +42,8 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <optional>
+
 namespace {
 
 using Id = CDownloaderDlg::CommandId;
@@ -395,9 +397,14 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
     const auto point = [&](int row) {
         return List(*window)->visualRect(List(*window)->model()->index(row, 0)).center();
     };
-    const auto choose = [&](const QPoint& at, int id) {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, QCursor::pos());
-        QApplication::sendEvent(List(*window)->viewport(), &event);
+    // A point for the mouse's menu; none for the keyboard's, whatever row the focus is on.
+    const auto choose = [&](std::optional<QPoint> at, int id) {
+        if (at) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, *at, QCursor::pos());
+            QApplication::sendEvent(List(*window)->viewport(), &event);
+        } else {
+            QTest::keyClick(List(*window), Qt::Key_F10, Qt::ShiftModifier);
+        }
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
         for (QAction* action : menu->findChildren<QAction*>()) {
@@ -410,6 +417,10 @@ TEST_F(WindowTest, TheListMenuAndDoubleClicksActOnTheRowUnderThePointer) {
     const QString file = QUrl::fromLocalFile(downloads.filePath("a.txt")).toString();
     choose(point(1), Id::CopyAddressMenuId);
     EXPECT_EQ(QApplication::clipboard()->text(), Url("/stall/b"));
+    List(*window)->setCurrentIndex(List(*window)->model()->index(1, 0));
+    Select(*window, {0});
+    choose(std::nullopt, Id::CopyAddressMenuId);
+    EXPECT_EQ(QApplication::clipboard()->text(), Url("/files/a.txt")) << "the selection's";
     choose(point(1), Id::FirstSpeedLimitMenuId + 2);
     EXPECT_EQ(window->Queue().SpeedLimit(), 1000000);
     choose(point(0), Id::ShowInFolderMenuId);
