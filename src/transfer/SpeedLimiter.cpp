@@ -23,6 +23,9 @@ std::int64_t SpeedLimiter::Limit() const {
 
 void SpeedLimiter::Wait(std::int64_t bytes, const std::function<bool()>& stopWanted) {
     const std::int64_t limit = Limit();
+    if (limit == 0 && pacedLimit_ == 0) {
+        return; // called for every read: no clock while nothing is limited
+    }
     const Clock::time_point now = timing_.now();
     if (limit != pacedLimit_) {
         Restart(limit, now);
