@@ -3,9 +3,9 @@
 #include "ListFile.h"
 #include "QStringPrinter.h"
 #include "Settings.h"
+#include "TestFiles.h"
 #include "TestHttpServer.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -17,10 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
-#include <map>
-#include <mutex>
-#include <tuple>
 
 namespace {
 
@@ -71,19 +69,13 @@ protected:
         QFile::remove(QString::fromStdString(SettingsLocation()));
         QFile::remove(QString::fromStdString(DefaultListPath()));
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
-        // 3 MB in pieces of 32 KiB; the held path's pieces after the first megabyte wait until
-        // the test releases them: a download to be caught midway.
-        server.Get("/slow/.*", [served = served](const httplib::Request& request,
-                                                 httplib::Response& response) {
-            {
-                const std::lock_guard lock(served->mutex);
-                served->ranges[request.path] = request.get_header_value("Range");
-            }
+        // 3 MB in pieces of 32 KiB; while held, the pieces after the first megabyte wait: a
+        // download to be caught midway.
+        server.Get("/slow/.*", [held = held](const httplib::Request&, httplib::Response& response) {
             response.set_content_provider(
                 Body().size(), "application/octet-stream",
-                [served, path = request.path](std::size_t offset, std::size_t length,
-                                              httplib::DataSink& sink) {
-                    while (offset >= 1000000 && served->Holds(path)) {
+                [held](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                    while (offset >= 1000000 && *held) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     }
                     return sink.write(Body().data() + offset, std::min<std::size_t>(length, 32768));
@@ -91,41 +83,15 @@ protected:
         });
     }
     static const std::string& Body() {
-        static const std::string body = [] {
-            std::string bytes(3000000, '\0');
-            for (std::size_t i = 0; i < bytes.size(); ++i) {
-                bytes[i] = static_cast<char>(i * 2654435761u >> 24);
-            }
-            return bytes;
-        }();
+        static const std::string body = PatternBytes(3000000, 3);
         return body;
-    }
-    static std::vector<std::string> ListedUrls() {
-        std::vector<std::string> urls;
-        for (const auto& item : LoadListFile()) {
-            urls.push_back(item->url + "=" + StateText(item->state));
-        }
-        return urls;
     }
 
     QTemporaryDir downloads;
-    struct Served {
-        bool Holds(const std::string& path) {
-            const std::lock_guard lock(mutex);
-            return path == held;
-        }
-        void Hold(const std::string& path) {
-            const std::lock_guard lock(mutex);
-            held = path;
-        }
-        std::mutex mutex;
-        std::map<std::string, std::string> ranges; // of each path's last request
-        std::string held;
-    };
     // The server's handlers must not wait for a release that never comes when it ends.
-    ~ProcessTest() override { served->Hold(""); }
+    ~ProcessTest() override { *held = false; }
 
-    std::shared_ptr<Served> served = std::make_shared<Served>();
+    std::shared_ptr<std::atomic<bool>> held = std::make_shared<std::atomic<bool>>(false);
     TestHttpServer server;
 };
 
@@ -134,7 +100,7 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         SCOPED_TRACE(signal);
         QFile::remove(QString::fromStdString(DefaultListPath()));
         const QString url = QString::fromStdString(server.Url("/slow/" + std::to_string(signal)));
-        served->Hold("/slow/" + std::to_string(signal));
+        *held = true;
         Program first({url});
         ASSERT_TRUE(first.Ready());
         std::int64_t kept = 0;
@@ -164,10 +130,14 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         EXPECT_EQ(ReadSetting(DownloadFolderSetting),
                   signal == SIGTERM ? downloads.path().toStdString() : "");
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
-        EXPECT_EQ(ListedUrls(),
+        std::vector<std::string> listed;
+        for (const auto& item : LoadListFile()) {
+            listed.push_back(item->url + "=" + StateText(item->state));
+        }
+        EXPECT_EQ(listed,
                   (std::vector<std::string>{url.toStdString() + "=Pause", handed + "=Ready"}));
 
-        served->Hold("");
+        *held = false;
         Program restarted({"--command=1002"}); // Start All
         ASSERT_TRUE(restarted.Ready()) << "the lock of the ended instance was not taken over";
         const QString done = downloads.filePath(QString::number(signal));
@@ -175,8 +145,10 @@ TEST_F(ProcessTest, OneInstanceRunsAndAnInterruptedDownloadResumesWithARange) {
         QFile file(done);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_TRUE(file.readAll().toStdString() == Body()) << "the file is the source's";
-        const std::lock_guard lock(served->mutex);
-        const std::string range = served->ranges["/slow/" + std::to_string(signal)];
+        std::string range; // of the path's last request
+        for (const TestHttpServer::Seen& seen : server.Requests()) {
+            range = seen.path == "/slow/" + std::to_string(signal) ? seen.range : range;
+        }
         EXPECT_TRUE(range.starts_with("bytes=")) << range;
         EXPECT_GE(std::stoll(range.substr(6)), kept) << range;
     }
@@ -245,22 +217,6 @@ TEST_F(ProcessTest, TheHandOverSocketIsPrivateAndBounded) {
     EXPECT_EQ(second.Process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.Process().exitCode(), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return idle.state() == QLocalSocket::UnconnectedState; }));
-}
-
-TEST(CommandLineTest, HelpAndVersionAnswerWithoutAWindow) {
-    const std::tuple<const char*, int, const char*> cases[] = {
-        {"--version", 0, "dartflux v.0.2\n"},
-        {"--help", 0, "Usage: " PROGRAM_PATH " [options] [URL...]\n"},
-        {"--no-such-option", 1, ""},
-    };
-    for (const auto& [option, exitCode, firstLine] : cases) {
-        QProcess program;
-        program.setEnvironment({"QT_QPA_PLATFORM=none"}); // no window could be opened
-        program.start(PROGRAM_PATH, {option});
-        ASSERT_TRUE(program.waitForFinished(5000)) << option;
-        EXPECT_EQ(program.exitCode(), exitCode) << option;
-        EXPECT_EQ(QString(program.readLine()), firstLine) << option;
-    }
 }
 
 // Each kind of dialog open, and each signal: the process ends within 3 s through the teardown.

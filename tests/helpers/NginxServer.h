@@ -21,8 +21,6 @@ public:
     int port() const { return port_; }
     // "http://127.0.0.1:PORT" followed by the path.
     std::string Url(const std::string& path) const;
-    // The server's own folder (for its logs).
-    QString Prefix() const { return prefix_.path(); }
 
 private:
     QTemporaryDir prefix_;

@@ -34,7 +34,7 @@ TestHttpServer::~TestHttpServer() {
 }
 
 void TestHttpServer::Get(const std::string& pattern, Handler handler) {
-    std::lock_guard lock(routesMutex_);
+    std::lock_guard lock(mutex_);
     routes_.emplace_back(std::regex(pattern), std::move(handler));
 }
 
@@ -79,7 +79,10 @@ void TestHttpServer::Listen(int port) {
 void TestHttpServer::Dispatch(const httplib::Request& request, httplib::Response& response) {
     Handler handler;
     {
-        std::lock_guard lock(routesMutex_);
+        std::lock_guard lock(mutex_);
+        requests_.push_back({request.path, request.target, request.get_header_value("Range"),
+                             request.get_header_value("If-Range"), request.headers,
+                             request.remote_port, std::chrono::steady_clock::now()});
         for (const auto& [pattern, route] : routes_) {
             if (std::regex_match(request.path, pattern)) {
                 handler = route;
@@ -92,4 +95,14 @@ void TestHttpServer::Dispatch(const httplib::Request& request, httplib::Response
     } else {
         response.status = 404;
     }
+}
+
+std::vector<TestHttpServer::Seen> TestHttpServer::Requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void TestHttpServer::ForgetRequests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
 }

@@ -16,14 +16,6 @@
 
 namespace {
 
-bool WriteAll(int fd, const std::string& bytes) {
-    return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-bool IsOpen(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
-}
-
 class OutputFilesTest : public ::testing::Test {
 protected:
     struct Opened {
@@ -35,7 +27,7 @@ protected:
     Opened Open(const std::string& body = "", const std::string& name = "") {
         Opened opened;
         opened.handle = OpenOutputFile(folder, opened.temp);
-        EXPECT_TRUE(WriteAll(opened.handle, body));
+        EXPECT_EQ(WriteAll(opened.handle, body.data(), body.size()), 0);
         if (!name.empty()) {
             EXPECT_FALSE(SetOutputFileName(opened.handle, name).empty());
         }
@@ -57,7 +49,7 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     // As a later run opens what its list names.
     const std::string kept = opened.temp;
     const FileHandle reopened = OpenOutputFile(folder, opened.temp);
-    ASSERT_TRUE(WriteAll(reopened, "def"));
+    ASSERT_EQ(WriteAll(reopened, "def", 3), 0);
     EXPECT_EQ(opened.temp, kept);
     EXPECT_EQ(ReadFile(kept), "abcdef");
     ASSERT_EQ(::unlink(kept.c_str()), 0);
@@ -76,7 +68,7 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     for (const char* foreign : {"notes.txt", "hard.tmp", "link.tmp", "pipe.tmp", "theirs.tmp"}) {
         std::string temp = In(foreign);
         const FileHandle handle = OpenOutputFile(folder, temp);
-        ASSERT_TRUE(WriteAll(handle, "new"));
+        ASSERT_EQ(WriteAll(handle, "new", 3), 0);
         EXPECT_EQ(ReadFile(temp), "new") << foreign;
         EXPECT_NE(temp, In(foreign));
         DiscardOutputFile(handle);
@@ -89,7 +81,7 @@ TEST_F(OutputFilesTest, NewFilesAreUniqueAndAReopenAppendsOnlyToAFileOfOurs) {
     opened = Open("old");
     ASSERT_EQ(::rename(In("notes.txt").c_str(), opened.temp.c_str()), 0);
     EXPECT_EQ(RecreateOutputFile(opened.handle), opened.handle);
-    ASSERT_TRUE(WriteAll(opened.handle, "new"));
+    ASSERT_EQ(WriteAll(opened.handle, "new", 3), 0);
     EXPECT_EQ(ReadFile(opened.temp) + std::to_string(OutputFileSize(opened.handle)), "notes3");
     DiscardOutputFile(opened.handle);
 }
@@ -125,7 +117,7 @@ TEST_F(OutputFilesTest, CompletionMovesNumbersAndNeverReplaces) {
     for (const auto& c : completions) {
         const Opened opened = Open(c.body, c.name);
         EXPECT_EQ(CompleteOutputFile(opened.handle).name, c.used);
-        EXPECT_FALSE(IsOpen(opened.handle));
+        EXPECT_EQ(::fcntl(opened.handle, F_GETFD), -1) << "closed";
         EXPECT_EQ(ReadFile(In(c.used)), c.body);
     }
     EXPECT_EQ(ReadFile(In("report.pdf")), "old");

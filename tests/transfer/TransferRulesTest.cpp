@@ -3,7 +3,6 @@
 #include "FileNames.h"
 #include "RequestRules.h"
 #include "ResponseRules.h"
-#include "SpeedMeter.h"
 #include "UrlParts.h"
 
 #include <gtest/gtest.h>
@@ -125,20 +124,6 @@ TEST(TransferRulesTest, FailuresThatMayHealAreRetriedAfterTheirDelay) {
     for (const auto& [value, wait] : waits) {
         EXPECT_EQ(ParseRetryAfter(value, date - 30), wait) << value;
     }
-}
-
-TEST(TransferRulesTest, SpeedIsAveragedOverTheLastSeconds) {
-    SpeedMeter meter;
-    const auto start = SpeedMeter::Clock::now();
-    using std::chrono::milliseconds;
-    meter.Add(1000, start);
-    meter.Add(1000, start + milliseconds(500));
-    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(1000)), 2000);
-    for (int quarter = 4; quarter < 40; ++quarter) {
-        meter.Add(1000, start + milliseconds(250 * quarter));
-    }
-    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(9999)), 4000);
-    EXPECT_EQ(meter.BytesPerSecond(start + milliseconds(20000)), 0);
 }
 
 TEST(FileNamesTest, NamesShowWhatIsOnDiskAndTheServersPrefersFilenameStar) {
