@@ -53,19 +53,16 @@ TEST(SingleInstanceTest, APeerOfAnotherUserIsToldApart) {
     ASSERT_EQ(::listen(listening, 1), 0);
     const pid_t child = ::fork();
     if (child == 0) {
+        // Had it stayed root, it would be taken for this user and the test would fail.
         const bool becameNobody = ::setuid(65534) == 0;
-        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        char byte = 0;
-        ::connect(socket, reinterpret_cast<sockaddr*>(&address), size);
-        ::_exit(becameNobody && ::read(socket, &byte, 1) == 0 ? 0 : 1);
+        ::connect(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address), size);
+        ::_exit(becameNobody ? 0 : 1);
     }
     const int accepted = ::accept(listening, nullptr, nullptr);
     EXPECT_FALSE(PeerIsThisUser(accepted));
     ::close(accepted);
     ::close(listening);
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
+    ::waitpid(child, nullptr, 0);
 }
 
 } // namespace

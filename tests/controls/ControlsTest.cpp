@@ -171,10 +171,6 @@ TEST(Dialog, FollowsADragOnItsFreeAreaAndFindsItsControlsButNotThoseOfChildDialo
     EXPECT_EQ(FindControl(&dialog, 1014), nullptr);
 }
 
-TEST(ResourceImages, IconsComeWithEverySizeDrawn) {
-    EXPECT_EQ(LoadIconResource(140).availableSizes().size(), 5);
-}
-
 // Run at a scale factor of 2 (see CMakeLists.txt): every picture comes drawn at twice the size.
 TEST(HiDpi, PicturesAreDrawnAtTwiceTheSize) {
     if (qApp->devicePixelRatio() != 2) {

@@ -60,14 +60,4 @@ TEST_F(OwnerThreadTest, TeardownStopsTheTransferAndSavesWhatItReported) {
     EXPECT_EQ(transfers.runs.size(), 1u);
 }
 
-TEST_F(OwnerThreadTest, TheQueuesEndCutsOffItsTransfer) {
-    queue.AddUrls("http://h/a");
-    queue.OnStartAll();
-    const auto control = transfers.runs.back().control;
-    ownedQueue.reset();
-    EXPECT_TRUE(control->IsAbortRequested());
-    EXPECT_FALSE(control->ReportToOwner([](TransferOwner& o) { o.SetProgress(5); }));
-    NotifyNewVersion(); // no queue listens any more: it returns at once
-}
-
 } // namespace

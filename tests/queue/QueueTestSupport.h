@@ -12,15 +12,9 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Failure messages name the state instead of showing its bytes.
-inline void PrintTo(DownloadState state, std::ostream* out) {
-    *out << "DownloadState(" << static_cast<int>(state) << " " << StateText(state) << ")";
-}
 
 // Handles the reports the transfer posted to this thread.
 inline void DeliverReports() {
@@ -56,11 +50,13 @@ public:
         if (outcome == TransferOutcome::Completed) {
             CompleteOutputFile(runs.back().task.fileHandle);
         }
-        const std::int64_t kept =
+        TransferEnd end{outcome};
+        end.failure.result = {code, 17};
+        end.keptBytes =
             outcome == TransferOutcome::Completed ? 0 : OutputFileSize(runs.back().task.fileHandle);
-        Report([=](TransferOwner& owner) {
-            owner.SetTransferResult(code, 17);
-            owner.OnTransferFinished(TransferEnd{outcome, {{code, 17}}, "", kept});
+        Report([end](TransferOwner& owner) {
+            owner.SetTransferResult(end.failure.result.code, end.failure.result.systemError);
+            owner.OnTransferFinished(end);
         });
         runs.back().control->MarkFinished();
         DeliverReports();
@@ -110,7 +106,5 @@ protected:
 
     QTemporaryDir folder;
     ScriptedTransfers transfers;
-    // Owned through a pointer so that a test can destroy the queue before the fixture.
-    std::unique_ptr<DownloadQueue> ownedQueue = std::make_unique<DownloadQueue>();
-    DownloadQueue& queue = *ownedQueue;
+    DownloadQueue queue;
 };

@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,41 +30,31 @@ TEST(RowTextTest, SizesInKilobytesGroupedByPowersOfAThousand) {
 TEST(StatusTextTest, FailuresAreToldInPlainWords) {
     using enum ErrorSource;
     const std::string url = "https://files.example:8443/a.iso";
-    const auto Failure = [](int code, std::uint32_t error, ErrorSource source, int connectErrno = 0,
-                            std::string redirectTarget = {}) {
-        TransferFailure failure{{code, error}, source, connectErrno};
-        failure.redirectTarget = std::move(redirectTarget);
-        return failure;
-    };
-    const struct {
-        TransferFailure failure;
-        std::string text;
-    } failures[] = {
-        {Failure(8, 404, HttpStatus), "The server answered 404 Not Found"},
-        {Failure(8, 599, HttpStatus), "The server answered 599"},
-        {Failure(4, CURLE_COULDNT_CONNECT, Curl, ECONNREFUSED),
+    const std::vector<std::pair<TransferFailure, std::string>> failures = {
+        {{{8, 404}, HttpStatus}, "The server answered 404 Not Found"},
+        {{{8, 599}, HttpStatus}, "The server answered 599"},
+        {{{4, CURLE_COULDNT_CONNECT}, Curl, ECONNREFUSED},
          "Could not connect to files.example:8443: connection refused"},
-        {Failure(4, CURLE_COULDNT_RESOLVE_HOST, Curl), "Could not find the server files.example"},
-        {Failure(4, CURLE_OPERATION_TIMEDOUT, Curl),
+        {{{4, CURLE_COULDNT_RESOLVE_HOST}, Curl}, "Could not find the server files.example"},
+        {{{4, CURLE_OPERATION_TIMEDOUT}, Curl},
          "Could not connect to files.example:8443 within 30 s"},
-        {Failure(4, CURLE_PEER_FAILED_VERIFICATION, Curl),
+        {{{4, CURLE_PEER_FAILED_VERIFICATION}, Curl},
          "The certificate of files.example could not be verified"},
-        {Failure(5, CURLE_UNSUPPORTED_PROTOCOL, Curl), "Unsupported address: " + url},
-        {Failure(9, CURLE_OPERATION_TIMEDOUT, Curl), "No data for 60 s"},
-        {Failure(9, ENOSPC, FileWrite), "The disk is full"},
-        {Failure(9, EXDEV, FileMove),
+        {{{5, CURLE_UNSUPPORTED_PROTOCOL}, Curl}, "Unsupported address: " + url},
+        {{{9, CURLE_OPERATION_TIMEDOUT}, Curl}, "No data for 60 s"},
+        {{{9, ENOSPC}, FileWrite}, "The disk is full"},
+        {{{9, EXDEV}, FileMove},
          "The finished file could not be moved to its name: Invalid cross-device link"},
-        {Failure(2, CURLE_FAILED_INIT, Curl), "The download failed: Failed initialization"},
-        {Failure(5, CURLE_UNSUPPORTED_PROTOCOL, Curl, 0, "ftp://u:pw@files.example/a.iso"),
+        {{{2, CURLE_FAILED_INIT}, Curl}, "The download failed: Failed initialization"},
+        {{{5, CURLE_UNSUPPORTED_PROTOCOL}, Curl, 0, "ftp://u:pw@files.example/a.iso"},
          "The server sent the download to ftp://u@files.example/a.iso, which is not supported"},
-        {Failure(8, CURLE_OUT_OF_MEMORY, Curl), "The server's answer was too large"},
-        {Failure(8, CURLE_WEIRD_SERVER_REPLY, Curl), "The server's answer could not be understood"},
+        {{{8, CURLE_OUT_OF_MEMORY}, Curl}, "The server's answer was too large"},
+        {{{8, CURLE_WEIRD_SERVER_REPLY}, Curl}, "The server's answer could not be understood"},
     };
     for (const auto& [failure, text] : failures) {
         EXPECT_EQ(FailureText(failure, url), text);
     }
-    EXPECT_EQ(FailureText(Failure(4, CURLE_COULDNT_CONNECT, Curl), "h/x"),
-              "Could not connect to h:80");
+    EXPECT_EQ(FailureText({{4, CURLE_COULDNT_CONNECT}, Curl}, "h/x"), "Could not connect to h:80");
 }
 
 TEST(StatusTextTest, EachStateSaysWhatIsHappening) {
