@@ -219,15 +219,16 @@ TEST_F(ProcessTest, TheHandOverSocketIsPrivateAndBounded) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return idle.state() == QLocalSocket::UnconnectedState; }));
 }
 
-// Each kind of dialog open, and each signal: the process ends within 3 s through the teardown.
+// Each kind of dialog open (Add URL, the folder, About, Help, the new-version question), and
+// each signal: the process ends within 3 s through the teardown.
 TEST_F(ProcessTest, ASignalEndsTheProgramWhateverDialogIsOpen) {
-    const std::pair<const char*, int> cases[] = {
-        {"1009", SIGTERM}, {"1001", SIGTERM}, {"32773", SIGINT}, {"new-version", SIGINT}};
-    for (const auto& [command, signal] : cases) {
+    int signal = SIGINT;
+    for (const char* command : {"1009", "1001", "32773", "32775", "new-version"}) {
+        signal = signal == SIGINT ? SIGTERM : SIGINT; // each in turn
         WriteSetting(DownloadFolderSetting, downloads.path().toStdString());
         Program program({QString("--command=") + command});
         ASSERT_TRUE(program.Ready());
-        QTest::qWait(300); // the dialog opens right after "ready"
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.Output().contains("dialog\n"); }));
         WriteSetting(DownloadFolderSetting, "");
         program.Signal(signal);
         EXPECT_TRUE(program.EndsWithin(3000)) << command;

@@ -1,12 +1,14 @@
 // The real program, with a script: it starts as the program does with the arguments given, and
 // once its window runs says "ready" on its standard output and then runs the commands given as
-// --command=ID (--command=new-version asks the new-version question). The text of every message
-// box that opens is said as "message: TEXT" (line breaks as "\n"). Tests run it as a separate
-// process to kill or terminate it mid-transfer or with a dialog open.
+// --command=ID (--command=new-version asks the new-version question). Every modal dialog that
+// opens over the window is said as "dialog", after the text of a message box as "message: TEXT"
+// (line breaks as "\n"). Tests run it as a separate process to kill or terminate it mid-transfer or
+// with a dialog open.
 #include "CDownloaderApp.h"
 #include "CDownloaderDlg.h"
 #include "DownloadQueue.h"
 
+#include <QDialog>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTextStream>
@@ -20,15 +22,22 @@ namespace {
 
 QStringList commands;
 
-class MessageBoxReporter : public QObject {
+class DialogReporter : public QObject {
 public:
     using QObject::QObject;
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (auto* box = qobject_cast<QMessageBox*>(object); box && event->type() == QEvent::Show) {
-            QTextStream(stdout) << "message: " << box->text().replace('\n', "\\n") << Qt::endl;
+        auto* dialog = qobject_cast<QDialog*>(object);
+        if (dialog == nullptr || !dialog->isModal() || qobject_cast<CDownloaderDlg*>(dialog) ||
+            event->type() != QEvent::Show) {
+            return false;
         }
+        QTextStream out(stdout);
+        if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+            out << "message: " << box->text().replace('\n', "\\n") << Qt::endl;
+        }
+        out << "dialog" << Qt::endl;
         return false;
     }
 };
@@ -39,7 +48,7 @@ void Script() {
     if (application == nullptr) {
         return;
     }
-    application->installEventFilter(new MessageBoxReporter(application));
+    application->installEventFilter(new DialogReporter(application));
     QTimer::singleShot(0, application, [] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* window = qobject_cast<CDownloaderDlg*>(widget);
