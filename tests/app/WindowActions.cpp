@@ -46,7 +46,7 @@ void Select(CDownloaderDlg& window, const std::vector<int>& rows) {
     }
 }
 
-void AddUrls(CDownloaderDlg& window, const QStringList& lines, bool confirm) {
+void AddUrls(CDownloaderDlg& window, const QStringList& lines) {
     ModalAnswerer answerer;
     answerer.Then([&](QDialog& dialog) {
         auto* field = qobject_cast<QPlainTextEdit*>(FindControl(&dialog, CAddUrlsDlg::UrlFieldId));
@@ -56,8 +56,7 @@ void AddUrls(CDownloaderDlg& window, const QStringList& lines, bool confirm) {
                 QTest::keyClick(field, Qt::Key_Return);
             }
         }
-        const int button = confirm ? CAddUrlsDlg::OkId : CAddUrlsDlg::CancelId;
-        QTest::mouseClick(qobject_cast<QAbstractButton*>(FindControl(&dialog, button)),
+        QTest::mouseClick(qobject_cast<QAbstractButton*>(FindControl(&dialog, CAddUrlsDlg::OkId)),
                           Qt::LeftButton);
     });
     Click(window, CDownloaderDlg::AddUrlId);

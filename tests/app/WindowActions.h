@@ -22,5 +22,5 @@ QStringList Column(CDownloaderDlg& window, int column);
 // Clears the selection, then Ctrl-clicks each row, scrolling it into view first.
 void Select(CDownloaderDlg& window, const std::vector<int>& rows);
 
-// Opens Add URL, types the lines into its field, and presses OK (or Cancel).
-void AddUrls(CDownloaderDlg& window, const QStringList& lines, bool confirm = true);
+// Opens Add URL, types the lines into its field, and presses OK.
+void AddUrls(CDownloaderDlg& window, const QStringList& lines);

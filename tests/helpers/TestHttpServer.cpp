@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+static thread_local int handledIndex = -1;
+
 TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()), scheme_("http") {
     Listen(0);
 }
@@ -83,6 +85,7 @@ void TestHttpServer::Dispatch(const httplib::Request& request, httplib::Response
         requests_.push_back({request.path, request.target, request.get_header_value("Range"),
                              request.get_header_value("If-Range"), request.headers,
                              request.remote_port, std::chrono::steady_clock::now()});
+        handledIndex = static_cast<int>(requests_.size()) - 1;
         for (const auto& [pattern, route] : routes_) {
             if (std::regex_match(request.path, pattern)) {
                 handler = route;
@@ -100,6 +103,10 @@ void TestHttpServer::Dispatch(const httplib::Request& request, httplib::Response
 std::vector<TestHttpServer::Seen> TestHttpServer::Requests() {
     std::lock_guard lock(mutex_);
     return requests_;
+}
+
+int TestHttpServer::HandledIndex() {
+    return handledIndex;
 }
 
 void TestHttpServer::ForgetRequests() {

@@ -41,6 +41,8 @@ public:
     int port() const { return port_; }
     // The requests so far, in the order they came (the one being handled included).
     std::vector<Seen> Requests();
+    // In a handler: the place in Requests() of the request it handles.
+    static int HandledIndex();
     void ForgetRequests();
     // "http://127.0.0.1:PORT" (or https) followed by the path.
     std::string Url(const std::string& path) const;

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <set>
 
@@ -89,7 +88,6 @@ protected:
     TestHttpServer server;
     DownloadTask task;
     std::string tempPath;
-    std::atomic<int> requestIndex = 0;
     const Served file{PatternBytes(FileSize, 1), "\"one\""};
 };
 
@@ -105,7 +103,7 @@ TEST_F(SplitTransferTest, ConnectionsTheServerRefusesOrCutsOffLeaveTheRestToTheO
     for (const auto& c : cases) {
         const std::string name = "f" + std::to_string(c.status) + "-" + std::to_string(c.breakAt);
         server.Get("/" + name, [&](const httplib::Request& request, httplib::Response& response) {
-            const int index = requestIndex++;
+            const int index = TestHttpServer::HandledIndex();
             const bool broken = index >= 2 && index <= c.lastBroken;
             if (broken && c.status != 206) {
                 response.status = c.status;
@@ -114,7 +112,6 @@ TEST_F(SplitTransferTest, ConnectionsTheServerRefusesOrCutsOffLeaveTheRestToTheO
             }
         });
         server.ForgetRequests();
-        requestIndex = 0;
         RecordingOwner owner;
         task = {};
         Run(server.Url("/" + name), owner);
@@ -153,7 +150,7 @@ TEST_F(SplitTransferTest, AnythingButAPartOfTheSameFileLeavesTheDownloadToOneCon
         const std::string name = "c" + std::to_string(i);
         server.Get("/" + name, [&, i](const httplib::Request& request, auto& response) {
             Serve(request, response,
-                  server.Requests().size() == 1 ? cases[i].first : cases[i].later);
+                  TestHttpServer::HandledIndex() == 0 ? cases[i].first : cases[i].later);
         });
         server.ForgetRequests();
         RecordingOwner owner;
