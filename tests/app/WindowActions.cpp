@@ -23,14 +23,10 @@ void Click(CDownloaderDlg& window, int id) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-QString Cell(CDownloaderDlg& window, int row, int column) {
-    return List(window)->model()->index(row, column).data().toString();
-}
-
 QStringList Column(CDownloaderDlg& window, int column) {
     QStringList cells;
     for (int row = 0; row < List(window)->model()->rowCount(); ++row) {
-        cells.append(Cell(window, row, column));
+        cells.append(List(window)->model()->index(row, column).data().toString());
     }
     return cells;
 }

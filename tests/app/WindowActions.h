@@ -9,14 +9,14 @@ class CDownloaderDlg;
 class QTreeView;
 
 // What a user does with the main window, done the way the user does it: controls found by id,
-// clicks and typed text. Cells are read from the list's model.
+// clicks and typed text.
 
 QTreeView* List(CDownloaderDlg& window);
 
 // Clicks the button with the id (a failure when there is none).
 void Click(CDownloaderDlg& window, int id);
 
-QString Cell(CDownloaderDlg& window, int row, int column);
+// The texts of a column, from the list's model.
 QStringList Column(CDownloaderDlg& window, int column);
 
 // Clears the selection, then Ctrl-clicks each row, scrolling it into view first.
