@@ -435,6 +435,7 @@ TEST(DialogsTest, AddUrlsAboutAndTheFolderRules) {
     CAddUrlsDlg dialog;
     dialog.show();
     auto* field = Control<QPlainTextEdit>(dialog, CAddUrlsDlg::UrlFieldId);
+    EXPECT_EQ(field->geometry(), QRect(9, 26, 376, 149)) << "dialog units: 5, 15, 215, 85";
     QTest::keyClicks(field, "http://a/1");
     QTest::keyClick(field, Qt::Key_Tab); // moves on to the buttons
     QTest::keyClick(field, Qt::Key_Return);

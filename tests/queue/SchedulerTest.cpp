@@ -96,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"Next", "RRRR",
                  "start:1 start:0,3 =WPRW done last=/3 cursor=4 done last=/0 cursor=1 done =DDRD "
                  "cursor=0 runs=3"},
+        // Rows removed after the active one leave the scan where it was.
+        Scenario{"RemovedAfterTheActive", "RRRRR", "start:1 start:0,4 remove:2,3 done last=/4"},
         // A paused transfer still winding down is never joined by a second one.
         Scenario{"WindingDown", "RR",
                  "start:0 pauseall remove:0 start:1 startall =SW runs=1 "
